@@ -1,0 +1,92 @@
+#pragma once
+// Windows Sockets calls over POSIX sockets, IPv4 only. Every call sets the
+// thread's last socket error to the Windows Sockets number of what failed.
+//
+// With MIRELO_LOOPBACK_ONLY set in the environment, every destination outside
+// 127.0.0.0/8 is refused with 10051 (network unreachable).
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace mirelo {
+class MessageWindow;
+}
+
+namespace mirelo::ws {
+
+using SOCKET = int;
+constexpr SOCKET INVALID_SOCKET = -1;
+constexpr int SOCKET_ERROR = -1;
+
+constexpr int WSAEINTR = 10004;
+constexpr int WSAEBADF = 10009;
+constexpr int WSAEACCES = 10013;
+constexpr int WSAEFAULT = 10014;
+constexpr int WSAEINVAL = 10022;
+constexpr int WSAEMFILE = 10024;
+constexpr int WSAEWOULDBLOCK = 10035;
+constexpr int WSAEMSGSIZE = 10040;
+constexpr int WSAEADDRINUSE = 10048;
+constexpr int WSAENETDOWN = 10050;
+constexpr int WSAENETUNREACH = 10051;
+constexpr int WSAECONNRESET = 10054;
+constexpr int WSAENOTCONN = 10057;
+constexpr int WSAETIMEDOUT = 10060;
+constexpr int WSAECONNREFUSED = 10061;
+constexpr int WSANO_DATA = 11004;
+
+int WSAGetLastError();
+void WSASetLastError(int code);
+// The Windows Sockets number for an errno value (unknown values pass through).
+int errnoToWsa(int error);
+
+// Start-up and clean-up are counted per process, as the library does.
+int WSAStartup(uint16_t version);
+int WSACleanup();
+int startupCount();
+
+bool loopbackOnly();
+// True when the destination may be reached under the loopback-only rule.
+bool destinationAllowed(const sockaddr_in& address);
+
+SOCKET socket(int family, int type, int protocol);
+int closesocket(SOCKET s);
+int setNonBlocking(SOCKET s, bool on);
+int connect(SOCKET s, const sockaddr_in& address);
+int bind(SOCKET s, const sockaddr_in& address);
+int listen(SOCKET s, int backlog);
+SOCKET accept(SOCKET s, sockaddr_in* address);
+// MSG_NOSIGNAL is always added: a peer's close is an error, never a signal.
+int send(SOCKET s, const void* data, int length, int flags);
+int sendto(SOCKET s, const void* data, int length, int flags, const sockaddr_in& address);
+int recv(SOCKET s, void* buffer, int length, int flags);
+// A datagram longer than the buffer fails with 10040 (and is discarded).
+int recvfrom(SOCKET s, void* buffer, int length, int flags, sockaddr_in* from);
+int shutdown(SOCKET s, int how);  // SD_RECEIVE 0, SD_SEND 1, SD_BOTH 2
+int setsockopt(SOCKET s, int level, int name, int value);
+int getsockname(SOCKET s, sockaddr_in* address);
+int getpeername(SOCKET s, sockaddr_in* address);
+// WSAAsyncSelect through the calling thread's MessageLoop.
+int WSAAsyncSelect(SOCKET s, MessageWindow* window, uint32_t msg, long events);
+
+// Bounded wait: 1 ready, 0 timed out, -1 failed. Errors are always watched
+// (as the exception set of select).
+int waitReady(SOCKET s, bool forWrite, uint32_t timeoutMs);
+
+// Protocol and service look-up; 0 (and WSANO_DATA) when unknown.
+bool protocolName(int number, std::string& name);
+// Port in host order, or -1 when no service of that name and protocol exists.
+int servicePort(const std::string& name, const std::string& protocol);
+// inet_addr: INADDR_NONE (all ones) for a text that does not convert.
+uint32_t inetAddr(const std::string& text);
+std::string inetNtoa(uint32_t networkOrderAddress);
+
+// Test seam: when set, called before each socket call with the call's name;
+// a non-zero result is taken as the errno with which the call fails.
+using FaultHook = std::function<int(const char* call)>;
+void setFaultHook(FaultHook hook);
+
+}  // namespace mirelo::ws
