@@ -74,6 +74,8 @@ class MessageLoop {
  public:
   // The calling thread's loop, created on first use.
   static MessageLoop& current();
+  // The calling thread's loop if it has one, else null.
+  static MessageLoop* existing();
 
   // Readable while messages, timers or socket events may be pending.
   int fd() const { return epoll_; }

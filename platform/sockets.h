@@ -5,6 +5,7 @@
 // With MIRELO_LOOPBACK_ONLY set in the environment, every destination outside
 // 127.0.0.0/8 is refused with 10051 (network unreachable).
 #include <netinet/in.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 
 #include <cstdint>
@@ -28,6 +29,7 @@ constexpr int WSAEFAULT = 10014;
 constexpr int WSAEINVAL = 10022;
 constexpr int WSAEMFILE = 10024;
 constexpr int WSAEWOULDBLOCK = 10035;
+constexpr int WSAENOTSOCK = 10038;
 constexpr int WSAEMSGSIZE = 10040;
 constexpr int WSAEADDRINUSE = 10048;
 constexpr int WSAENETDOWN = 10050;
@@ -69,9 +71,14 @@ int shutdown(SOCKET s, int how);  // SD_RECEIVE 0, SD_SEND 1, SD_BOTH 2
 int setsockopt(SOCKET s, int level, int name, int value);
 int getsockname(SOCKET s, sockaddr_in* address);
 int getpeername(SOCKET s, sockaddr_in* address);
+// The pending error of a socket (SO_ERROR) as a Windows Sockets number, 0 for none.
+int socketError(SOCKET s);
 // WSAAsyncSelect through the calling thread's MessageLoop.
 int WSAAsyncSelect(SOCKET s, MessageWindow* window, uint32_t msg, long events);
 
+// The time limit of a wait: timeout div 1000 seconds, (timeout mod 1000) * 1000
+// microseconds.
+timeval splitTimeout(uint32_t timeoutMs);
 // Bounded wait: 1 ready, 0 timed out, -1 failed. Errors are always watched
 // (as the exception set of select).
 int waitReady(SOCKET s, bool forWrite, uint32_t timeoutMs);

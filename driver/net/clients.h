@@ -1,0 +1,89 @@
+#pragma once
+// Senders known to a server, and addresses found by the device search. IDs
+// come from two process-wide counters: 1, 2, 3, ... never reused while the
+// process lives.
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "platform/owned_list.h"
+#include "platform/sockets.h"
+
+namespace mirelo {
+
+class TClients;
+
+class TClient : public OwnedItem<TClients, TClient> {
+ public:
+  // Joins the list with the next client ID.
+  TClient(TClients* owner, ws::SOCKET socket, const sockaddr_in& address);
+  ~TClient() override;
+
+  int32_t ID() const { return id_; }
+  ws::SOCKET Socket() const { return socket_; }
+  const sockaddr_in& Address() const { return address_; }
+  void SetAddress(const sockaddr_in& address) { address_ = address; }
+  // When the client was last heard from (a sequence number of its list).
+  uint64_t LastHeard() const { return lastHeard_; }
+
+ private:
+  friend class TClients;
+  int32_t id_;
+  ws::SOCKET socket_;
+  sockaddr_in address_;
+  uint64_t lastHeard_ = 0;
+};
+
+class TClients : public OwnedList<TClient> {
+ public:
+  ~TClients() override { Clear(); }
+  TClient* ClientBySocket(ws::SOCKET socket) const;
+  TClient* ClientByID(int32_t id) const;
+  void DeleteBySocket(ws::SOCKET socket);
+  // Marks the client as the one heard from most recently.
+  void Touch(TClient* client) { client->lastHeard_ = ++clock_; }
+  // The client heard from least recently, or null.
+  TClient* LeastRecent() const;
+
+ protected:
+  void itemRemoved(TClient* client) override { byId_.erase(client->ID()); }
+
+ private:
+  friend class TClient;
+  std::unordered_map<int32_t, TClient*> byId_;
+  uint64_t clock_ = 0;
+};
+
+// The next client ID of the process.
+int32_t NextClientID();
+
+class TIPItems;
+
+class TIPItem : public OwnedItem<TIPItems, TIPItem> {
+ public:
+  TIPItem(TIPItems* owner, int32_t port, const std::string& ipAddress);
+  ~TIPItem() override { SetOwner(nullptr); }
+
+  int32_t ID() const { return id_; }
+  int32_t Port() const { return port_; }
+  const std::string& IPAddress() const { return ipAddress_; }
+
+ private:
+  int32_t id_;
+  int32_t port_;
+  std::string ipAddress_;
+};
+
+class TIPItems : public OwnedList<TIPItem> {
+ public:
+  ~TIPItems() override { Clear(); }
+  TIPItem* ItemByID(int32_t id) const;
+  // Exact text and port.
+  TIPItem* ItemByAddress(const std::string& ipAddress, int32_t port) const;
+};
+
+int32_t NextIPItemID();
+
+}  // namespace mirelo

@@ -1,0 +1,382 @@
+#include "driver/net/wsockets.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "driver/net/wsa_error.h"
+#include "platform/format.h"
+
+namespace mirelo {
+
+// ---- TCustomWSocket ----
+
+TCustomWSocket::TCustomWSocket() {
+  int result = ws::WSAStartup(0x0101);
+  if (result != 0) {
+    lastError_ = result;
+    RaiseLastSocketError(result);
+  }
+  state_ = TSocketState::Closed;
+}
+
+TCustomWSocket::~TCustomWSocket() {
+  raiseOnError_ = false;
+  if (handle_ != ws::INVALID_SOCKET) CloseGracefully(handle_);
+  if (state_ != TSocketState::NotStarted) ws::WSACleanup();
+}
+
+void TCustomWSocket::SocketError(int code) {
+  lastError_ = code;
+  if (raiseOnError_) RaiseLastSocketError(code);
+}
+
+bool TCustomWSocket::MakeAddress(const std::string& host, const std::string& port,
+                                 sockaddr_in& address) {
+  std::string protocolName;
+  if (!ws::protocolName(protocol_, protocolName)) {
+    SocketError();
+    return false;
+  }
+  address = sockaddr_in{};
+  address.sin_family = AF_INET;
+  int servicePort = ws::servicePort(port, protocolName);
+  address.sin_port = htons(static_cast<uint16_t>(servicePort >= 0 ? servicePort : strToInt(port)));
+  address.sin_addr.s_addr = ws::inetAddr(host);
+  return true;
+}
+
+bool TCustomWSocket::MakeAnyAddress(const std::string& port, sockaddr_in& address) {
+  std::string protocolName;
+  if (!ws::protocolName(protocol_, protocolName)) return false;
+  address = sockaddr_in{};
+  address.sin_family = AF_INET;
+  int servicePort = ws::servicePort(port, protocolName);
+  address.sin_port = htons(static_cast<uint16_t>(servicePort >= 0 ? servicePort : strToInt(port)));
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  return true;
+}
+
+std::string TCustomWSocket::AddressToText(const sockaddr_in& address) {
+  return ws::inetNtoa(address.sin_addr.s_addr);
+}
+
+bool TCustomWSocket::sendRest(ws::SOCKET socket, int flags, const sockaddr_in* address,
+                              std::string_view data) {
+  size_t offset = 0;
+  while (offset < data.size()) {
+    int length = static_cast<int>(data.size() - offset);
+    int sent = address ? ws::sendto(socket, data.data() + offset, length, flags, *address)
+                       : ws::send(socket, data.data() + offset, length, flags);
+    if (sent >= 0) {
+      offset += static_cast<size_t>(sent);
+      continue;
+    }
+    if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) {
+      SocketError();
+      return false;
+    }
+    // A full send buffer: wait for room, bounded, rather than report a
+    // partial answer as sent.
+    int ready = ws::waitReady(socket, true, sendTimeout_);
+    if (ready < 0) {
+      SocketError();
+      return false;
+    }
+    if (ready == 0) {
+      SocketError(ws::WSAEWOULDBLOCK);
+      return false;
+    }
+  }
+  return true;
+}
+
+void TCustomWSocket::SendAll(ws::SOCKET socket, int flags, std::string_view data) {
+  if (!data.empty()) sendRest(socket, flags, nullptr, data);
+}
+
+void TCustomWSocket::SendAllTo(ws::SOCKET socket, int flags, const sockaddr_in& address,
+                               std::string_view data) {
+  if (!data.empty()) sendRest(socket, flags, &address, data);
+}
+
+int TCustomWSocket::SendTo(ws::SOCKET socket, const char* buffer, int length,
+                           const sockaddr_in& address, int flags) {
+  int sent = ws::sendto(socket, buffer, length, flags, address);
+  if (sent >= 0) return sent;
+  if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) SocketError();
+  return 0;
+}
+
+std::string TCustomWSocket::ReceiveOnce(ws::SOCKET socket, int flags) {
+  int count = ws::recv(socket, buffer_, sizeof buffer_, flags);
+  if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
+  if (count < 0 && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) SocketError();
+  return {};
+}
+
+std::string TCustomWSocket::ReceiveFrom(ws::SOCKET socket, int flags, sockaddr_in& from) {
+  int count = ws::recvfrom(socket, buffer_, sizeof buffer_, flags, &from);
+  if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
+  if (count < 0 && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) SocketError();
+  return {};
+}
+
+void TCustomWSocket::CloseGracefully(ws::SOCKET& socket) {
+  if (socket == ws::INVALID_SOCKET) return;
+  ws::WSAAsyncSelect(socket, nullptr, 0, 0);
+  int shutdownError = 0;
+  if (ws::shutdown(socket, 1) != 0 && ws::WSAGetLastError() != ws::WSAENOTCONN)
+    shutdownError = ws::WSAGetLastError();
+  // Draining ends at the peer's close or at the first failure, would-block
+  // included: a non-blocking socket has nothing more queued then.
+  for (int rounds = 0; rounds < 64; ++rounds)
+    if (ws::recv(socket, buffer_, sizeof buffer_, 0) <= 0) break;
+  // The descriptor is released even when shutting down failed: keeping it
+  // would leak it, and nothing could use it any more.
+  ws::SOCKET closing = socket;
+  socket = ws::INVALID_SOCKET;
+  if (ws::closesocket(closing) != 0) SocketError();
+  if (shutdownError) SocketError(shutdownError);
+}
+
+// ---- TCustomServer ----
+
+TCustomServer::TCustomServer()
+    : window_(std::make_unique<MessageWindow>([this](const Message& m) { handleNotification(m); })) {}
+
+TCustomServer::~TCustomServer() = default;
+
+int TCustomServer::BoundPort() const {
+  sockaddr_in address{};
+  if (handle_ == ws::INVALID_SOCKET || ws::getsockname(handle_, &address) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+void TCustomServer::handleNotification(const Message& message) {
+  if (message.msg != WM_SOCKET_NOTIFY || state_ == TSocketState::Closed) return;
+  QuietScope quiet(*this);
+  try {
+    onNotify(static_cast<ws::SOCKET>(message.wParam), selectEvent(message.lParam),
+             selectError(message.lParam));
+  } catch (const std::exception&) {
+    // Nothing escapes into the window procedure; socket failures were recorded.
+  }
+}
+
+// ---- TTCPServer ----
+
+TTCPServer::TTCPServer() {
+  protocol_ = IPPROTO_TCP;
+  socketType_ = SOCK_STREAM;
+}
+
+TTCPServer::~TTCPServer() {
+  raiseOnError_ = false;
+  Close();
+}
+
+void TTCPServer::Open() {
+  if (state_ != TSocketState::Closed) return;
+  sockaddr_in address{};
+  if (!MakeAnyAddress(port_, address)) return;
+  ws::SOCKET s = ws::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == ws::INVALID_SOCKET) {
+    SocketError();
+    return;
+  }
+  // A restarted host must not wait for old connections to time out.
+  ws::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, 1);
+  if (ws::WSAAsyncSelect(s, window_.get(), WM_SOCKET_NOTIFY, FD_ACCEPT) != 0 ||
+      ws::bind(s, address) != 0 || ws::listen(s, 5) != 0) {
+    int error = ws::WSAGetLastError();
+    ws::closesocket(s);
+    SocketError(error);
+    return;
+  }
+  handle_ = s;
+  if (reserve_ < 0) reserve_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  state_ = TSocketState::Open;
+}
+
+void TTCPServer::Close() {
+  if (state_ == TSocketState::NotStarted || state_ == TSocketState::Closed) return;
+  for (TClient* client : clients_) {
+    ws::SOCKET s = client->Socket();
+    CloseGracefully(s);
+  }
+  clients_.Clear();
+  CloseGracefully(handle_);
+  if (reserve_ >= 0) {
+    ::close(reserve_);
+    reserve_ = -1;
+  }
+  if (handle_ == ws::INVALID_SOCKET) state_ = TSocketState::Closed;
+}
+
+void TTCPServer::Write(TClient* client, std::string_view data) {
+  if (client) SendAll(client->Socket(), 0, data);
+}
+
+TServerBlock TTCPServer::Read(ws::SOCKET socket) {
+  TServerBlock block;
+  block.data = ReceiveOnce(socket, 0);
+  block.client = clients_.ClientBySocket(socket);
+  return block;
+}
+
+void TTCPServer::WriteToClient(int32_t id, std::string_view data) {
+  if (TClient* client = clients_.ClientByID(id)) SendAll(client->Socket(), 0, data);
+}
+
+void TTCPServer::acceptClient(int error) {
+  if (error) {
+    lastError_ = error;
+    return;
+  }
+  sockaddr_in peer{};
+  ws::SOCKET s = ws::accept(handle_, &peer);
+  if (s == ws::INVALID_SOCKET) {
+    int code = ws::WSAGetLastError();
+    SocketError(code);
+    // Out of descriptors: take the waiting connection with the reserve and
+    // shut it, or the listener would be signalled for it again and again.
+    if (code == 10024 && reserve_ >= 0) {
+      ::close(reserve_);
+      reserve_ = -1;
+      ws::SOCKET dropped = ws::accept(handle_, nullptr);
+      if (dropped != ws::INVALID_SOCKET) ws::closesocket(dropped);
+      reserve_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    }
+    return;
+  }
+  if (ws::WSAAsyncSelect(s, window_.get(), WM_SOCKET_NOTIFY, FD_READ | FD_CLOSE) != 0 ||
+      ws::setsockopt(s, SOL_SOCKET, SO_OOBINLINE, 1) != 0) {
+    SocketError();
+    ws::closesocket(s);
+    return;
+  }
+  new TClient(&clients_, s, peer);
+  if (OnAccept) OnAccept(this, s);
+}
+
+void TTCPServer::onNotify(ws::SOCKET socket, int event, int error) {
+  switch (event) {
+    case FD_ACCEPT:
+      acceptClient(error);
+      break;
+    case FD_READ:
+      if (error) lastError_ = error;
+      else if (OnData) OnData(this, socket);
+      break;
+    case FD_CLOSE:
+      if (error == ws::WSAENETDOWN) {
+        lastError_ = error;
+        break;
+      }
+      if (error) lastError_ = error;
+      if (OnClose) OnClose(this, socket);
+      clients_.DeleteBySocket(socket);
+      CloseGracefully(socket);
+      break;
+    default:
+      if (error) lastError_ = error;
+  }
+}
+
+// ---- TUDPServer ----
+
+TUDPServer::TUDPServer() {
+  protocol_ = IPPROTO_UDP;
+  socketType_ = SOCK_DGRAM;
+}
+
+TUDPServer::~TUDPServer() {
+  raiseOnError_ = false;
+  Close();
+}
+
+void TUDPServer::forgetClients() {
+  clients_.Clear();
+  bySource_.clear();
+}
+
+void TUDPServer::Open() {
+  forgetClients();
+  if (state_ != TSocketState::Closed) return;
+  sockaddr_in address{};
+  if (!MakeAnyAddress(port_, address)) return;
+  ws::SOCKET s = ws::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == ws::INVALID_SOCKET) {
+    SocketError();
+    return;
+  }
+  if (ws::WSAAsyncSelect(s, window_.get(), WM_SOCKET_NOTIFY, FD_READ) != 0 ||
+      ws::setsockopt(s, SOL_SOCKET, SO_BROADCAST, 1) != 0 || ws::bind(s, address) != 0) {
+    int error = ws::WSAGetLastError();
+    ws::closesocket(s);
+    SocketError(error);
+    return;
+  }
+  handle_ = s;
+  state_ = TSocketState::Open;
+}
+
+void TUDPServer::Close() {
+  forgetClients();
+  if (state_ != TSocketState::Open) return;
+  CloseGracefully(handle_);
+  if (handle_ == ws::INVALID_SOCKET) state_ = TSocketState::Closed;
+}
+
+namespace {
+uint64_t sourceKey(const sockaddr_in& address) {
+  return (static_cast<uint64_t>(address.sin_addr.s_addr) << 16) | address.sin_port;
+}
+}  // namespace
+
+TClient* TUDPServer::clientForSource(const sockaddr_in& source) {
+  uint64_t key = sourceKey(source);
+  if (auto found = bySource_.find(key); found != bySource_.end()) {
+    if (TClient* client = clients_.ClientByID(found->second)) {
+      clients_.Touch(client);
+      return client;
+    }
+    bySource_.erase(found);
+  }
+  if (clients_.Count() >= MaxClients) {
+    TClient* oldest = clients_.LeastRecent();
+    bySource_.erase(sourceKey(oldest->Address()));
+    delete oldest;
+  }
+  auto* client = new TClient(&clients_, handle_, source);
+  bySource_[key] = client->ID();
+  return client;
+}
+
+TServerBlock TUDPServer::Read(ws::SOCKET socket) {
+  TServerBlock block;
+  sockaddr_in source{};
+  block.data = ReceiveFrom(socket, 0, source);
+  if (!block.data.empty()) block.client = clientForSource(source);
+  return block;
+}
+
+void TUDPServer::Write(TClient* client, std::string_view data) {
+  if (client) SendAllTo(handle_, 0, client->Address(), data);
+}
+
+void TUDPServer::WriteToClient(int32_t id, std::string_view data) {
+  if (TClient* client = clients_.ClientByID(id)) SendAllTo(handle_, 0, client->Address(), data);
+}
+
+void TUDPServer::onNotify(ws::SOCKET socket, int event, int error) {
+  if (event == FD_READ) {
+    if (error) lastError_ = error;
+    else if (OnData) OnData(this, socket);
+  } else if (error) {
+    lastError_ = error;
+  }
+}
+
+}  // namespace mirelo

@@ -1,0 +1,177 @@
+#include "driver/protocol/clients.h"
+
+#include <arpa/inet.h>
+
+#include "driver/net/wsa_error.h"
+#include "driver/protocol/driver_error.h"
+#include "platform/format.h"
+
+namespace mirelo {
+
+// ---- TCustomClient ----
+
+TCustomClient::TCustomClient() {
+  int result = ws::WSAStartup(0x0101);
+  if (result != 0) RaiseLastSocketError(result);
+}
+
+TCustomClient::~TCustomClient() { ws::WSACleanup(); }
+
+sockaddr_in TCustomClient::resolve() const {
+  std::string protocol;
+  if (!ws::protocolName(IPPROTO_TCP, protocol)) RaiseLastSocketError();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  int service = ws::servicePort(port_, protocol);
+  address.sin_port = htons(static_cast<uint16_t>(service >= 0 ? service : strToInt(port_)));
+  address.sin_addr.s_addr = ws::inetAddr(address_);
+  return address;
+}
+
+void TCustomClient::waitReadable() {
+  int ready = ws::waitReady(socket_, false, timeout_);
+  if (ready < 0) RaiseLastSocketError();
+  if (ready == 0) raiseNoConnection();
+}
+
+void TCustomClient::waitWritable() {
+  int ready = ws::waitReady(socket_, true, timeout_);
+  if (ready < 0) RaiseLastSocketError();
+  if (ready == 0) raiseNoConnection();
+}
+
+void TCustomClient::sendAll(std::string_view bytes) {
+  size_t offset = 0;
+  while (offset < bytes.size()) {
+    waitWritable();
+    int sent = ws::send(socket_, bytes.data() + offset, static_cast<int>(bytes.size() - offset), 0);
+    if (sent < 0) RaiseLastSocketError();
+    offset += static_cast<size_t>(sent);
+  }
+}
+
+// ---- TTCPClient ----
+
+TTCPClient::TTCPClient()
+    : window_(std::make_unique<MessageWindow>([this](const Message& m) { handleMessage(m); })) {}
+
+TTCPClient::~TTCPClient() {
+  try {
+    Close(false);
+  } catch (const std::exception&) {
+  }
+}
+
+void TTCPClient::handleMessage(const Message& message) {
+  if (message.msg != WM_CLIENT_NOTIFY || selectEvent(message.lParam) != FD_CLOSE) return;
+  // The terminal closed: the next send connects again. A failure of this
+  // close has nobody to go to.
+  try {
+    Close(true);
+  } catch (const std::exception&) {
+  }
+}
+
+void TTCPClient::Connect() {
+  if (connected_) return;
+  sockaddr_in address = resolve();
+  ws::SOCKET s = ws::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == ws::INVALID_SOCKET) RaiseLastSocketError();
+  socket_ = s;
+  try {
+    if (ws::setNonBlocking(s, true) != 0) RaiseLastSocketError();
+    if (ws::WSAAsyncSelect(s, window_.get(), WM_CLIENT_NOTIFY, FD_CLOSE) != 0) RaiseLastSocketError();
+    if (ws::connect(s, address) != 0 && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK)
+      RaiseLastSocketError();
+    waitWritable();
+    // A refused or failed connect also ends the wait (the exception set).
+    if (int error = ws::socketError(s)) RaiseLastSocketError(error);
+  } catch (...) {
+    ws::closesocket(s);
+    socket_ = ws::INVALID_SOCKET;
+    throw;
+  }
+  connected_ = true;
+  Sleep(50);
+}
+
+void TTCPClient::Close(bool raiseOnTimeout) {
+  if (!connected_) return;
+  struct Release {
+    TTCPClient& client;
+    ~Release() {
+      ws::closesocket(client.socket_);
+      client.connected_ = false;
+      client.socket_ = ws::INVALID_SOCKET;
+    }
+  } release{*this};
+  if (ws::shutdown(socket_, 2) == 0) {
+    int ready = ws::waitReady(socket_, false, timeout_);
+    if (ready == 0 && raiseOnTimeout) raiseNoConnection();
+    if (ready < 0 && raiseOnTimeout) RaiseLastSocketError();
+  }
+}
+
+void TTCPClient::Send(std::string_view bytes) {
+  if (bytes.empty()) return;
+  Connect();
+  sendAll(bytes);
+}
+
+std::string TTCPClient::Receive() {
+  Connect();
+  for (;;) {
+    waitReadable();
+    int count = ws::recv(socket_, buffer_, sizeof buffer_, 0);
+    if (count < 0) RaiseLastSocketError();
+    if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
+    // The terminal closed the connection: nothing more can come on it.
+    Close(false);
+    raiseNoConnection();
+  }
+}
+
+// ---- TUDPClient ----
+
+TUDPClient::TUDPClient() = default;
+
+TUDPClient::~TUDPClient() { Close(); }
+
+void TUDPClient::Open() {
+  if (IsOpen()) return;
+  sockaddr_in address = resolve();
+  ws::SOCKET s = ws::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == ws::INVALID_SOCKET) RaiseLastSocketError();
+  if (ws::setNonBlocking(s, true) != 0 ||
+      (ws::connect(s, address) != 0 && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK)) {
+    int error = ws::WSAGetLastError();
+    ws::closesocket(s);
+    RaiseLastSocketError(error);
+  }
+  socket_ = s;
+}
+
+void TUDPClient::Close() {
+  if (!IsOpen()) return;
+  ws::shutdown(socket_, 2);
+  ws::closesocket(socket_);
+  socket_ = ws::INVALID_SOCKET;
+}
+
+void TUDPClient::Send(std::string_view bytes) {
+  if (bytes.empty()) return;
+  Open();
+  sendAll(bytes);
+}
+
+std::string TUDPClient::Receive() {
+  Open();
+  for (;;) {
+    waitReadable();
+    int count = ws::recvfrom(socket_, buffer_, sizeof buffer_, 0, nullptr);
+    if (count < 0) RaiseLastSocketError();
+    if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
+  }
+}
+
+}  // namespace mirelo

@@ -1,0 +1,344 @@
+#include "driver/protocol/custom_driver.h"
+
+#include "driver/protocol/driver_error.h"
+#include "platform/bytes.h"
+#include "platform/format.h"
+
+namespace mirelo {
+
+std::string hexTextToBytes(std::string_view text) {
+  std::string bytes;
+  int digits = 0;  // digits of the byte being read: 0, 1 or 2
+  for (char c : text) {
+    int value;
+    if (c >= '0' && c <= '9') value = c - '0';
+    else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
+    else {
+      digits = 0;
+      continue;
+    }
+    if (digits == 1) {
+      bytes.back() = static_cast<char>((static_cast<unsigned char>(bytes.back()) << 4) | value);
+      digits = 2;
+    } else {
+      bytes += static_cast<char>(value);
+      digits = 1;
+    }
+  }
+  return bytes;
+}
+
+TCustomDriver::TCustomDriver() {
+  log_ = std::make_unique<TLogFile>();
+  log_->OnLine = [this](TLogFile& log) { onLogLine(log); };
+  window_ = std::make_unique<MessageWindow>([this](const Message& m) { deliverMessages(m); });
+  udpClient_ = std::make_unique<TUDPClient>();
+  tcpClient_ = std::make_unique<TTCPClient>();
+  serverProtocol_ = ptTCP;
+  SetServerPort(2004);
+}
+
+TCustomDriver::~TCustomDriver() {
+  server_.reset();
+  udpClient_.reset();
+  tcpClient_.reset();
+  window_.reset();
+  queue_.clear();
+  log_.reset();
+}
+
+// ---- settings ----
+
+void TCustomDriver::SetTimeout(uint32_t ms) {
+  // The timeout is held in 16 bits; a larger value would silently wrap.
+  if (ms == 0 || ms > 0xFFFF) raiseInvalidValue();
+  timeout_ = static_cast<uint16_t>(ms);
+  udpClient_->SetTimeout(ms);
+  tcpClient_->SetTimeout(ms);
+}
+
+void TCustomDriver::changeConnection(const std::function<void()>& apply) {
+  // The new setting takes effect even when closing raised (a terminal that
+  // did not acknowledge the shutdown): the next exchange must not go to the
+  // old terminal.
+  std::exception_ptr failure;
+  try {
+    CloseClient();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  apply();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TCustomDriver::SetDeviceAddress(const std::string& address) {
+  auto apply = [&] {
+    deviceAddress_ = address;
+    udpClient_->SetAddress(address);
+    tcpClient_->SetAddress(address);
+  };
+  if (address != deviceAddress_) changeConnection(apply);
+  else apply();
+}
+
+void TCustomDriver::SetClientPort(int32_t port) {
+  auto apply = [&] {
+    clientPort_ = port;
+    std::string text = format("%d", port);
+    udpClient_->SetPort(text);
+    tcpClient_->SetPort(text);
+  };
+  if (port != clientPort_) changeConnection(apply);
+  else apply();
+}
+
+void TCustomDriver::SetClientProtocol(uint8_t protocol) {
+  if (protocol != clientProtocol_) changeConnection([&] { clientProtocol_ = protocol; });
+}
+
+// ---- connection ----
+
+void TCustomDriver::Connect() {
+  if (clientProtocol_ == ptTCP) {
+    if (!tcpClient_->Connected()) {
+      CheckMode();
+      tcpClient_->Connect();
+    }
+  } else {
+    udpClient_->Open();
+  }
+}
+
+void TCustomDriver::OpenClient() {
+  if (clientProtocol_ == ptTCP) tcpClient_->Connect();
+  else udpClient_->Open();
+}
+
+void TCustomDriver::CloseClient() {
+  // The UDP client is closed in both protocols, and also when the TCP close
+  // raises (an unacknowledged shutdown).
+  struct CloseUdp {
+    TUDPClient& client;
+    ~CloseUdp() { client.Close(); }
+  } closeUdp{*udpClient_};
+  if (clientProtocol_ == ptTCP && tcpClient_->Connected()) tcpClient_->Close(true);
+}
+
+bool TCustomDriver::ClientConnected() const {
+  return clientProtocol_ == ptTCP ? tcpClient_->Connected() : udpClient_->IsOpen();
+}
+
+// ---- exchange ----
+
+void TCustomDriver::SendUDP(std::string_view frame) {
+  udpClient_->Open();
+  if (frame.empty()) return;
+  if (frame.size() > kMaxUdpFrame) raiseInvalidValue();
+  lastSent_.assign(frame);
+  log_->WriteData("UDP: -> ", frame);
+  udpClient_->Send(frame);
+}
+
+std::string TCustomDriver::ReceiveUDP() {
+  std::string reply = udpClient_->Receive();
+  log_->WriteData("UDP: <- ", reply);
+  log_->WriteSeparator();
+  lastReceived_ = reply;
+  return reply;
+}
+
+void TCustomDriver::SendFrame(std::string_view frame) {
+  if (clientProtocol_ != ptTCP) {
+    SendUDP(frame);
+    return;
+  }
+  if (!tcpClient_->Connected()) Connect();
+  if (frame.empty()) return;
+  lastSent_.assign(frame);
+  log_->WriteData("TCP: -> ", frame);
+  tcpClient_->Send(frame);
+}
+
+std::string TCustomDriver::ReceiveFrame() {
+  if (clientProtocol_ != ptTCP) return ReceiveUDP();
+  std::string reply = tcpClient_->Receive();
+  log_->WriteData("TCP: <- ", reply);
+  log_->WriteSeparator();
+  lastReceived_ = reply;
+  return reply;
+}
+
+namespace {
+[[noreturn]] void raiseTooShort(size_t length, size_t minimum) {
+  raiseError(ResultCode::InvalidData,
+             format(ResultText::FrameTooShort, static_cast<int>(length), static_cast<int>(minimum)));
+}
+[[noreturn]] void raiseMismatch(uint8_t received, uint8_t sent) {
+  raiseError(ResultCode::InvalidData, format(ResultText::CommandMismatch, received, sent));
+}
+}  // namespace
+
+void TCustomDriver::CheckReply(std::string_view reply, uint8_t command, size_t minimumLength) {
+  if (reply.size() < 2) raiseTooShort(reply.size(), 2);
+  ByteReader reader(reply);
+  uint8_t code = reader.u8();
+  checkDeviceError(reader.u8());
+  if (code != command) raiseMismatch(code, command);
+  if (reply.size() < minimumLength) raiseTooShort(reply.size(), minimumLength);
+}
+
+void TCustomDriver::CheckFirmwareReply(std::string_view reply, uint8_t command) {
+  if (reply.size() < 2) raiseTooShort(reply.size(), 2);
+  ByteReader reader(reply);
+  uint8_t code = reader.u8();
+  if (code != command) raiseMismatch(code, command);
+  checkDeviceError(reader.u8());
+}
+
+std::string TCustomDriver::ExchangeOnce(std::string_view request, uint8_t command,
+                                        size_t minimumLength) {
+  SendFrame(request);
+  std::string reply = ReceiveFrame();
+  CheckReply(reply, command, minimumLength);
+  return reply;
+}
+
+std::string TCustomDriver::ExecuteCommand(uint8_t command, std::string_view data) {
+  if (repeatCount_ <= 0) return {};
+  std::string request = ByteWriter(1 + data.size()).u8(command).bytes(data).take();
+  for (int32_t attempt = 1;; ++attempt) {
+    try {
+      std::string reply = ExchangeOnce(request, command, 2);
+      return reply.substr(2);
+    } catch (const std::exception&) {
+      if (attempt >= repeatCount_) throw;
+    }
+  }
+}
+
+void TCustomDriver::SendCommandText(std::string_view hexText) {
+  std::string bytes = hexTextToBytes(hexText);
+  if (bytes.empty()) return;
+  ExecuteCommand(static_cast<uint8_t>(bytes[0]), std::string_view(bytes).substr(1));
+}
+
+void TCustomDriver::WriteCommandText(std::string_view hexText) { SendFrame(hexTextToBytes(hexText)); }
+
+void TCustomDriver::CheckMode() {
+  uint16_t saved = timeout_;
+  struct Restore {
+    TCustomDriver& driver;
+    uint16_t timeout;
+    ~Restore() {
+      driver.timeout_ = timeout;
+      driver.udpClient_->SetTimeout(timeout);
+      driver.tcpClient_->SetTimeout(timeout);
+    }
+  } restore{*this, saved};
+  SetTimeout(saved / 3);
+  const std::string request(1, static_cast<char>(kReadMode));
+  for (int attempt = 1;; ++attempt) {
+    try {
+      SendUDP(request);
+      std::string reply = ReceiveUDP();
+      CheckReply(reply, kReadMode, 4);
+      if (static_cast<uint8_t>(reply[2]) == 0)
+        raiseError(ResultCode::ProgrammingMode, ResultText::ProgrammingMode);
+      return;
+    } catch (const std::exception&) {
+      if (attempt >= 3) throw;
+    }
+  }
+}
+
+// ---- server side ----
+
+TCustomServer& TCustomDriver::Server() {
+  if (!server_) {
+    if (serverProtocol_ == ptUDP) server_ = std::make_unique<TUDPServer>();
+    else server_ = std::make_unique<TTCPServer>();
+    server_->SetPort(format("%d", serverPort_));
+    server_->OnData = [this](TCustomServer* server, ws::SOCKET socket) { onServerData(server, socket); };
+  }
+  return *server_;
+}
+
+void TCustomDriver::SetServerPort(int32_t port) {
+  if (port == serverPort_ && server_) return;
+  serverPort_ = port;
+  TCustomServer& server = Server();
+  server.Close();
+  server.SetPort(format("%d", port));
+}
+
+void TCustomDriver::SetServerProtocol(uint8_t protocol) {
+  if (protocol == serverProtocol_) return;
+  server_.reset();
+  serverProtocol_ = protocol;
+}
+
+void TCustomDriver::OpenServer() {
+  lastSent_.clear();
+  lastReceived_.clear();
+  Server().Open();
+}
+
+void TCustomDriver::CloseServer() {
+  lastSent_.clear();
+  lastReceived_.clear();
+  Server().Close();
+}
+
+bool TCustomDriver::ServerOpened() const {
+  return server_ && server_->State() == TSocketState::Open;
+}
+
+void TCustomDriver::WriteToClient(int32_t clientId, std::string_view bytes) {
+  TCustomServer& server = Server();
+  log_->WriteData(server.IsTCP() ? "TCP: -> " : "UDP: -> ", bytes);
+  server.WriteToClient(clientId, bytes);
+}
+
+void TCustomDriver::SendAnswer(int32_t clientId, std::string_view line1, std::string_view line2) {
+  std::string text = format("%-30.*s%-30.*s", static_cast<int>(std::min<size_t>(line1.size(), 30)),
+                            line1.data(), static_cast<int>(std::min<size_t>(line2.size(), 30)),
+                            line2.data());
+  std::string frame = ByteWriter(3 + text.size())
+                          .u8(kTerminalMessage)
+                          .u8(0)
+                          .u8(static_cast<unsigned>(text.size()))
+                          .bytes(text)
+                          .take();
+  lastSent_ = frame;
+  WriteToClient(clientId, frame);
+}
+
+void TCustomDriver::onServerData(TCustomServer* server, ws::SOCKET socket) {
+  TServerBlock block = server->Read(socket);
+  if (block.data.empty()) return;
+  log_->WriteData(server->IsTCP() ? "TCP: <- " : "UDP: <- ", block.data);
+  if (!block.client) return;
+  lastReceived_ = block.data;
+  if (block.data.size() < 2 || static_cast<uint8_t>(block.data[0]) != kTerminalMessage) return;
+  if (!OnMessage) return;
+  // Delivered later from the core's own window, never inside the socket
+  // notification, in arrival order.
+  queue_.emplace_back(block.data.substr(2), block.client->ID());
+  window_->post(WM_DRIVER_MESSAGE);
+}
+
+void TCustomDriver::deliverMessages(const Message& message) {
+  if (message.msg != WM_DRIVER_MESSAGE) return;
+  while (!queue_.empty()) {
+    auto item = std::move(queue_.front());
+    queue_.pop_front();
+    if (OnMessage) OnMessage(item.first, item.second);
+  }
+}
+
+void TCustomDriver::onLogLine(TLogFile& log) {
+  lastLogLine_ = log.LastLine();
+  if (OnLog) OnLog(lastLogLine_);
+}
+
+}  // namespace mirelo

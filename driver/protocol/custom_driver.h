@@ -1,0 +1,139 @@
+#pragma once
+// The driver core: the selected terminal's connection settings, the frame
+// exchange with it (once, or repeated up to the repeat count), the
+// programming-mode check that guards every new TCP connection, and the
+// server side on which terminals send their own messages.
+//
+// Frames carry no header, length or checksum: a frame is one datagram or one
+// read of at most 2048 bytes. A reply repeats the command byte, adds an error
+// byte, then its data.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "driver/net/wsockets.h"
+#include "driver/protocol/clients.h"
+#include "driver/protocol/log_file.h"
+#include "platform/message_loop.h"
+
+namespace mirelo {
+
+enum TProtocol : uint8_t { ptUDP = 0, ptTCP = 1 };
+
+// Delivery of queued terminal messages to the core's own window.
+constexpr uint32_t WM_DRIVER_MESSAGE = WM_USER + 256;
+
+constexpr uint8_t kTerminalMessage = 0xAB;
+constexpr uint8_t kReadMode = 0xC3;
+constexpr size_t kMaxUdpFrame = 512;
+
+// "0"-"9" and "A"-"F" are digits, everything else separates; two digits make
+// a byte, a lone digit a byte of its own value, a third digit starts a new one.
+std::string hexTextToBytes(std::string_view text);
+
+class TCustomDriver {
+ public:
+  using TMessageHandler = std::function<void(const std::string& payload, int32_t clientId)>;
+  using TLogHandler = std::function<void(const std::string& line)>;
+
+  TCustomDriver();
+  virtual ~TCustomDriver();
+  TCustomDriver(const TCustomDriver&) = delete;
+  TCustomDriver& operator=(const TCustomDriver&) = delete;
+
+  // ---- selected terminal ----
+  uint16_t Timeout() const { return timeout_; }
+  void SetTimeout(uint32_t ms);  // 0 raises -6
+  const std::string& DeviceAddress() const { return deviceAddress_; }
+  void SetDeviceAddress(const std::string& address);
+  int32_t ClientPort() const { return clientPort_; }
+  void SetClientPort(int32_t port);
+  uint8_t ClientProtocol() const { return clientProtocol_; }
+  void SetClientProtocol(uint8_t protocol);
+  int32_t RepeatCount() const { return repeatCount_; }
+  void SetRepeatCount(int32_t count) { repeatCount_ = count; }
+
+  void Connect();      // TCP: mode check, then connect; UDP: open
+  void OpenClient();   // the same without the mode check
+  void CloseClient();
+  bool ClientConnected() const;
+
+  // ---- exchange ----
+  void SendFrame(std::string_view frame);
+  std::string ReceiveFrame();
+  // Length, error byte, command code, minimum length: the first failure raises.
+  static void CheckReply(std::string_view reply, uint8_t command, size_t minimumLength);
+  std::string ExchangeOnce(std::string_view request, uint8_t command, size_t minimumLength);
+  // Up to the repeat count; returns the reply data after command and error
+  // bytes. A repeat count of 0 or less sends nothing and returns "".
+  std::string ExecuteCommand(uint8_t command, std::string_view data);
+  void SendCommandText(std::string_view hexText);
+  void WriteCommandText(std::string_view hexText);
+  const std::string& LastFrameSent() const { return lastSent_; }
+  const std::string& LastFrameReceived() const { return lastReceived_; }
+  // Raises -16 when the terminal reports programming mode.
+  void CheckMode();
+
+  // ---- server side ----
+  int32_t ServerPort() const { return serverPort_; }
+  void SetServerPort(int32_t port);
+  uint8_t ServerProtocol() const { return serverProtocol_; }
+  void SetServerProtocol(uint8_t protocol);
+  void OpenServer();
+  void CloseServer();
+  bool ServerOpened() const;
+  void WriteToClient(int32_t clientId, std::string_view bytes);
+  void SendAnswer(int32_t clientId, std::string_view line1, std::string_view line2);
+  // The server, created when absent.
+  TCustomServer& Server();
+  size_t QueuedMessages() const { return queue_.size(); }
+
+  // ---- log ----
+  TLogFile& Log() { return *log_; }
+  bool LogEnabled() const { return log_->Enabled(); }
+  void SetLogEnabled(bool enabled) { log_->SetEnabled(enabled); }
+  const std::string& LogFileName() const { return log_->FileName(); }
+  void SetLogFileName(const std::string& name) { log_->SetFileName(name); }
+  const std::string& LastLogLine() const { return lastLogLine_; }
+
+  TMessageHandler OnMessage;
+  TLogHandler OnLog;
+
+  TUDPClient& UDPClient() { return *udpClient_; }
+  TTCPClient& TCPClient() { return *tcpClient_; }
+
+ protected:
+  void SendUDP(std::string_view frame);
+  std::string ReceiveUDP();
+  // Firmware frames check the command code before the error byte.
+  static void CheckFirmwareReply(std::string_view reply, uint8_t command);
+
+ private:
+  void changeConnection(const std::function<void()>& apply);
+  void onServerData(TCustomServer* server, ws::SOCKET socket);
+  void deliverMessages(const Message& message);
+  void onLogLine(TLogFile& log);
+
+  uint16_t timeout_ = 0;
+  std::string deviceAddress_;
+  int32_t clientPort_ = 0;
+  uint8_t clientProtocol_ = ptUDP;
+  int32_t repeatCount_ = 3;
+  std::string lastSent_;
+  std::string lastReceived_;
+  int32_t serverPort_ = 0;
+  uint8_t serverProtocol_ = ptTCP;
+  std::string lastLogLine_;
+
+  std::unique_ptr<TLogFile> log_;
+  std::deque<std::pair<std::string, int32_t>> queue_;
+  std::unique_ptr<MessageWindow> window_;
+  std::unique_ptr<TUDPClient> udpClient_;
+  std::unique_ptr<TTCPClient> tcpClient_;
+  std::unique_ptr<TCustomServer> server_;
+};
+
+}  // namespace mirelo

@@ -1,0 +1,415 @@
+#include "platform/message_loop.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/timerfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+#include <system_error>
+
+#include "platform/sockets.h"
+
+namespace mirelo {
+
+struct MessageLoop::Watch {
+  int socket = -1;
+  uint64_t window = 0;
+  uint32_t msg = 0;
+  long events = 0;
+  bool stream = false;
+  bool listening = false;
+  // Windows Sockets re-enabling: a read (accept) notification is not posted
+  // again until the socket has been read (accepted on).
+  bool readEnabled = true;
+  bool acceptEnabled = true;
+  bool writeEnabled = true;
+  bool closeSent = false;
+  uint32_t registered = 0;  // the epoll mask in force; 0 = not in the set
+};
+
+struct MessageLoop::Timer {
+  int fd = -1;
+  uint64_t window = 0;
+  uintptr_t id = 0;
+};
+
+namespace {
+thread_local MessageLoop* tCurrent = nullptr;
+thread_local std::unique_ptr<MessageLoop> tOwned;
+
+[[noreturn]] void failSystem(const char* what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+}  // namespace
+
+// ---- MessageWindow ----
+
+MessageWindow::MessageWindow(Procedure procedure)
+    : procedure_(std::move(procedure)), loop_(&MessageLoop::current()), handle_(0) {
+  loop_->registerWindow(this);
+}
+
+MessageWindow::~MessageWindow() {
+  if (loop_) loop_->unregisterWindow(this);
+}
+
+void MessageWindow::post(uint32_t msg, uintptr_t wParam, long lParam) {
+  if (loop_) loop_->enqueue(handle_, Message{msg, wParam, lParam});
+}
+
+void MessageWindow::send(uint32_t msg, uintptr_t wParam, long lParam) {
+  if (procedure_) procedure_(Message{msg, wParam, lParam});
+}
+
+void MessageWindow::setTimer(uintptr_t id, uint32_t intervalMs) {
+  if (loop_) loop_->setTimer(this, id, intervalMs);
+}
+
+void MessageWindow::killTimer(uintptr_t id) {
+  if (loop_) loop_->killTimer(this, id);
+}
+
+// ---- MessageLoop ----
+
+MessageLoop& MessageLoop::current() {
+  if (!tCurrent) {
+    tOwned.reset(new MessageLoop());
+    tCurrent = tOwned.get();
+  }
+  return *tCurrent;
+}
+
+MessageLoop* MessageLoop::existing() { return tCurrent; }
+
+MessageLoop::MessageLoop() {
+  epoll_ = epoll_create1(EPOLL_CLOEXEC);
+  if (epoll_ < 0) failSystem("epoll_create1");
+  wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake_ < 0) {
+    close(epoll_);
+    failSystem("eventfd");
+  }
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.fd = wake_;
+  epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &ev);
+}
+
+MessageLoop::~MessageLoop() {
+  for (auto& [handle, window] : windows_) window->loop_ = nullptr;
+  for (auto& [fd, timer] : timers_) close(fd);
+  close(wake_);
+  close(epoll_);
+  if (tCurrent == this) tCurrent = nullptr;
+}
+
+void MessageLoop::registerWindow(MessageWindow* window) {
+  window->handle_ = nextHandle_++;
+  windows_[window->handle_] = window;
+}
+
+void MessageLoop::unregisterWindow(MessageWindow* window) {
+  uint64_t handle = window->handle_;
+  windows_.erase(handle);
+  for (auto it = watches_.begin(); it != watches_.end();) {
+    if (it->second->window == handle) {
+      if (it->second->registered) epoll_ctl(epoll_, EPOLL_CTL_DEL, it->first, nullptr);
+      it = watches_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto it = timers_.begin(); it != timers_.end();) {
+    if (it->second->window == handle) {
+      close(it->first);
+      it = timers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  std::lock_guard lock(queueMutex_);
+  std::erase_if(queue_, [handle](const auto& item) { return item.first == handle; });
+}
+
+void MessageLoop::enqueue(uint64_t window, const Message& message) {
+  std::lock_guard lock(queueMutex_);
+  bool wasEmpty = queue_.empty();
+  queue_.emplace_back(window, message);
+  if (wasEmpty) {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(wake_, &one, sizeof one);
+  }
+}
+
+int MessageLoop::processMessages() {
+  int delivered = 0;
+  for (int round = 0; round < 1000; ++round) {
+    collectReadiness(0);
+    size_t pending;
+    {
+      std::lock_guard lock(queueMutex_);
+      pending = queue_.size();
+    }
+    if (pending == 0) break;
+    // Only what was queued when the round began: a procedure that posts to
+    // itself cannot starve socket readiness.
+    for (size_t i = 0; i < pending; ++i) {
+      std::pair<uint64_t, Message> item;
+      {
+        std::lock_guard lock(queueMutex_);
+        if (queue_.empty()) break;
+        item = queue_.front();
+        queue_.pop_front();
+        if (queue_.empty()) {
+          uint64_t value;
+          [[maybe_unused]] ssize_t n = read(wake_, &value, sizeof value);
+        }
+      }
+      auto it = windows_.find(item.first);
+      if (it == windows_.end()) continue;
+      // The procedure may destroy the window; copy it so the call stays valid.
+      MessageWindow::Procedure procedure = it->second->procedure_;
+      if (procedure) procedure(item.second);
+      ++delivered;
+    }
+  }
+  return delivered;
+}
+
+int MessageLoop::waitAndProcess(int timeoutMs) {
+  bool empty;
+  {
+    std::lock_guard lock(queueMutex_);
+    empty = queue_.empty();
+  }
+  if (empty) collectReadiness(timeoutMs);
+  return processMessages();
+}
+
+bool MessageLoop::runUntil(const std::function<bool()>& done, int timeoutMs) {
+  uint32_t start = GetTickCount();
+  for (;;) {
+    processMessages();
+    if (done()) return true;
+    int elapsed = static_cast<int>(GetTickCount() - start);
+    if (elapsed >= timeoutMs) return false;
+    waitAndProcess(timeoutMs - elapsed);
+    if (done()) return true;
+  }
+}
+
+void MessageLoop::collectReadiness(int timeoutMs) {
+  epoll_event events[64];
+  int count;
+  do {
+    count = epoll_wait(epoll_, events, 64, timeoutMs);
+  } while (count < 0 && errno == EINTR);
+  for (int i = 0; i < count; ++i) {
+    int fd = events[i].data.fd;
+    if (fd == wake_) continue;
+    if (auto t = timers_.find(fd); t != timers_.end()) {
+      uint64_t expirations;
+      if (read(fd, &expirations, sizeof expirations) > 0)
+        enqueue(t->second->window, Message{WM_TIMER, t->second->id, 0});
+      continue;
+    }
+    onSocketReady(fd, events[i].events);
+  }
+}
+
+void MessageLoop::onSocketReady(int socket, uint32_t ready) {
+  auto found = watches_.find(socket);
+  if (found == watches_.end()) return;
+  Watch& w = *found->second;
+  auto notify = [&](long event, int error) {
+    enqueue(w.window, Message{w.msg, static_cast<uintptr_t>(socket), makeSelectLParam(event, error)});
+  };
+  auto pendingError = [&]() {
+    int error = 0;
+    socklen_t length = sizeof error;
+    getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length);
+    return error ? ws::errnoToWsa(error) : 0;
+  };
+
+  if (w.listening) {
+    if ((w.events & FD_ACCEPT) && w.acceptEnabled) {
+      notify(FD_ACCEPT, (ready & EPOLLERR) ? pendingError() : 0);
+      w.acceptEnabled = false;
+    }
+  } else if (!w.stream) {
+    if ((w.events & FD_READ) && w.readEnabled && (ready & (EPOLLIN | EPOLLERR))) {
+      notify(FD_READ, 0);
+      w.readEnabled = false;
+    }
+  } else {
+    bool wantRead = (w.events & FD_READ) && w.readEnabled;
+    bool wantClose = (w.events & FD_CLOSE) && !w.closeSent;
+    if (ready & EPOLLERR) {
+      int error = pendingError();
+      if (wantClose) notify(FD_CLOSE, error ? error : ws::WSAECONNRESET);
+      w.closeSent = true;
+      w.readEnabled = false;
+    } else if (ready & (EPOLLIN | EPOLLRDHUP | EPOLLHUP)) {
+      if (wantRead) {
+        char probe;
+        ssize_t n = ::recv(socket, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n > 0) {
+          notify(FD_READ, 0);
+          w.readEnabled = false;
+        } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+          // Orderly close (0) or reset: the close comes once all data is read.
+          if (wantClose) notify(FD_CLOSE, n == 0 ? 0 : ws::errnoToWsa(errno));
+          w.closeSent = true;
+          w.readEnabled = false;
+        }
+      } else if (wantClose && (ready & (EPOLLRDHUP | EPOLLHUP))) {
+        notify(FD_CLOSE, 0);
+        w.closeSent = true;
+      }
+    }
+    if ((w.events & FD_WRITE) && w.writeEnabled && (ready & EPOLLOUT)) {
+      notify(FD_WRITE, 0);
+      w.writeEnabled = false;
+    }
+  }
+  updateWatch(socket);
+}
+
+void MessageLoop::updateWatch(int socket) {
+  auto found = watches_.find(socket);
+  if (found == watches_.end()) return;
+  Watch& w = *found->second;
+  uint32_t mask = 0;
+  if (w.listening) {
+    if ((w.events & FD_ACCEPT) && w.acceptEnabled) mask |= EPOLLIN;
+  } else if (!w.stream) {
+    if ((w.events & FD_READ) && w.readEnabled) mask |= EPOLLIN;
+  } else {
+    bool readOn = (w.events & FD_READ) && w.readEnabled;
+    if (readOn) mask |= EPOLLIN | EPOLLRDHUP;
+    // While reading is disabled a level-triggered hang-up would repeat
+    // forever; the close is found once the socket is read again.
+    if ((w.events & FD_CLOSE) && !w.closeSent && (readOn || !(w.events & FD_READ)))
+      mask |= EPOLLRDHUP;
+  }
+  if ((w.events & FD_WRITE) && w.writeEnabled && !w.listening) mask |= EPOLLOUT;
+  if (mask == w.registered) return;
+  epoll_event ev{};
+  ev.events = mask;
+  ev.data.fd = socket;
+  // An empty mask still reports errors and hang-ups, so the socket leaves the
+  // set instead.
+  if (mask == 0) {
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, socket, nullptr);
+  } else if (w.registered == 0) {
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, socket, &ev) < 0 && errno == EEXIST)
+      epoll_ctl(epoll_, EPOLL_CTL_MOD, socket, &ev);
+  } else {
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, socket, &ev);
+  }
+  w.registered = mask;
+}
+
+int MessageLoop::asyncSelect(int socket, MessageWindow* window, uint32_t msg, long events) {
+  int type = 0, listening = 0;
+  socklen_t length = sizeof type;
+  if (getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &length) < 0) {
+    ws::WSASetLastError(ws::errnoToWsa(errno));
+    return -1;
+  }
+  length = sizeof listening;
+  getsockopt(socket, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length);
+  forgetSocket(socket);
+  if (events == 0 || window == nullptr) return 0;
+  if (ws::setNonBlocking(socket, true) != 0) return -1;
+  auto watch = std::make_unique<Watch>();
+  watch->socket = socket;
+  watch->window = window->handle();
+  watch->msg = msg;
+  watch->events = events;
+  watch->stream = type == SOCK_STREAM;
+  watch->listening = listening != 0;
+  watches_[socket] = std::move(watch);
+  updateWatch(socket);
+  return 0;
+}
+
+void MessageLoop::reenable(int socket, long event) {
+  auto found = watches_.find(socket);
+  if (found == watches_.end()) return;
+  Watch& w = *found->second;
+  if (event & FD_READ && !w.closeSent) w.readEnabled = true;
+  if (event & FD_ACCEPT) w.acceptEnabled = true;
+  if (event & FD_WRITE) w.writeEnabled = true;
+  updateWatch(socket);
+}
+
+void MessageLoop::forgetSocket(int socket) {
+  auto found = watches_.find(socket);
+  if (found == watches_.end()) return;
+  uint64_t window = found->second->window;
+  uint32_t msg = found->second->msg;
+  if (found->second->registered) epoll_ctl(epoll_, EPOLL_CTL_DEL, socket, nullptr);
+  watches_.erase(found);
+  // A later socket may get the same descriptor: its notifications must not
+  // be confused with those still queued for this one.
+  std::lock_guard lock(queueMutex_);
+  std::erase_if(queue_, [&](const auto& item) {
+    return item.first == window && item.second.msg == msg &&
+           item.second.wParam == static_cast<uintptr_t>(socket);
+  });
+}
+
+void MessageLoop::setTimer(MessageWindow* window, uintptr_t id, uint32_t intervalMs) {
+  killTimer(window, id);
+  int fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (fd < 0) failSystem("timerfd_create");
+  if (intervalMs == 0) intervalMs = 1;
+  itimerspec spec{};
+  spec.it_interval.tv_sec = intervalMs / 1000;
+  spec.it_interval.tv_nsec = static_cast<long>(intervalMs % 1000) * 1000000L;
+  spec.it_value = spec.it_interval;
+  timerfd_settime(fd, 0, &spec, nullptr);
+  auto timer = std::make_unique<Timer>();
+  timer->fd = fd;
+  timer->window = window->handle();
+  timer->id = id;
+  timers_[fd] = std::move(timer);
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.fd = fd;
+  epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev);
+}
+
+void MessageLoop::killTimer(MessageWindow* window, uintptr_t id) {
+  for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+    if (it->second->window == window->handle() && it->second->id == id) {
+      close(it->first);
+      timers_.erase(it);
+      break;
+    }
+  }
+  std::lock_guard lock(queueMutex_);
+  std::erase_if(queue_, [&](const auto& item) {
+    return item.first == window->handle() && item.second.msg == WM_TIMER && item.second.wParam == id;
+  });
+}
+
+uint32_t GetTickCount() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+void Sleep(uint32_t ms) {
+  timespec request{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&request, &request) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace mirelo
