@@ -284,7 +284,17 @@ void MessageLoop::updateWatch(int socket) {
   if (found == watches_.end()) return;
   Watch& w = *found->second;
   uint32_t mask = 0;
-  if (w.listening) {
+  if ((w.events & FD_ACCEPT) && !w.listening) {
+    // Accept notifications may be asked for before listen(); an unconnected
+    // socket would report a hang-up at once, so it waits outside the set.
+    int listening = 0;
+    socklen_t length = sizeof listening;
+    getsockopt(socket, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length);
+    w.listening = listening != 0;
+  }
+  if ((w.events & FD_ACCEPT) && !w.listening) {
+    // stays out until listen() calls reenable
+  } else if (w.listening) {
     if ((w.events & FD_ACCEPT) && w.acceptEnabled) mask |= EPOLLIN;
   } else if (!w.stream) {
     if ((w.events & FD_READ) && w.readEnabled) mask |= EPOLLIN;

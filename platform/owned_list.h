@@ -3,11 +3,17 @@
 // when created with one; destroying an item removes it from its list;
 // clearing or destroying the list destroys its items, first one first.
 //
-// Item classes derive from OwnedItem<List, Item>; lists from OwnedList<Item>.
+// Item classes derive from OwnedItem<List, Item> and call SetOwner(nullptr)
+// in their own destructor (so that a list's hooks still see a whole item);
+// lists derive from OwnedList<Item>.
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
+
+#include "platform/exception.h"
+#include "platform/format.h"
 
 namespace mirelo {
 
@@ -20,8 +26,11 @@ class OwnedList {
   virtual ~OwnedList() { Clear(); }
 
   int Count() const { return items_ ? static_cast<int>(items_->size()) : 0; }
+  // Raises for an index outside 0..Count()-1.
   Item* Items(int index) const {
-    return index >= 0 && index < Count() ? (*items_)[static_cast<size_t>(index)] : nullptr;
+    if (index < 0 || index >= Count())
+      throw Exception(format("List index out of bounds (%d)", index));
+    return (*items_)[static_cast<size_t>(index)];
   }
   int IndexOf(const Item* item) const {
     if (!items_) return -1;
@@ -29,7 +38,14 @@ class OwnedList {
     return it == items_->end() ? -1 : static_cast<int>(it - items_->begin());
   }
   void Clear() {
-    while (Count() > 0) delete Items(0);
+    // Detached first: removing from the front one at a time would be quadratic.
+    if (!items_) return;
+    std::unique_ptr<std::vector<Item*>> items = std::move(items_);
+    for (Item* item : *items) {
+      itemRemoved(item);
+      item->detachFromList();
+      delete item;
+    }
   }
 
   auto begin() const { return items_ ? items_->begin() : empty().begin(); }
@@ -37,7 +53,6 @@ class OwnedList {
 
  protected:
   // Called as items join and leave, for lists that keep indexes.
-  virtual void itemAdded(Item*) {}
   virtual void itemRemoved(Item*) {}
 
  private:
@@ -51,7 +66,6 @@ class OwnedList {
     // The inner array exists only while the list holds items.
     if (!items_) items_ = std::make_unique<std::vector<Item*>>();
     items_->push_back(item);
-    itemAdded(item);
   }
   void removeItem(Item* item) {
     if (!items_) return;
@@ -68,21 +82,24 @@ class OwnedList {
 template <class List, class Item>
 class OwnedItem {
  public:
-  explicit OwnedItem(List* owner) : owner_(nullptr) { SetOwner(owner); }
+  explicit OwnedItem(Item* self) : self_(self) {}
   OwnedItem(const OwnedItem&) = delete;
   OwnedItem& operator=(const OwnedItem&) = delete;
-  virtual ~OwnedItem() { SetOwner(nullptr); }
+  virtual ~OwnedItem() = default;
 
   List* Owner() const { return owner_; }
   void SetOwner(List* owner) {
     if (owner_ == owner) return;
-    if (owner_) static_cast<OwnedList<Item>*>(owner_)->removeItem(static_cast<Item*>(this));
+    if (owner_) static_cast<OwnedList<Item>*>(owner_)->removeItem(self_);
     owner_ = owner;
-    if (owner_) static_cast<OwnedList<Item>*>(owner_)->insertItem(static_cast<Item*>(this));
+    if (owner_) static_cast<OwnedList<Item>*>(owner_)->insertItem(self_);
   }
 
  private:
-  List* owner_;
+  friend class OwnedList<Item>;
+  void detachFromList() { owner_ = nullptr; }
+  Item* self_;
+  List* owner_ = nullptr;
 };
 
 }  // namespace mirelo

@@ -134,6 +134,7 @@ int bind(SOCKET s, const sockaddr_in& address) {
 int listen(SOCKET s, int backlog) {
   if (int e = injected("listen")) return fail(e);
   if (::listen(s, backlog) < 0) return fail(errno);
+  if (MessageLoop* loop = MessageLoop::existing()) loop->reenable(s, FD_ACCEPT);
   return 0;
 }
 

@@ -12,7 +12,7 @@ int32_t NextClientID() { return ++gClientCounter; }
 int32_t NextIPItemID() { return ++gIPItemCounter; }
 
 TClient::TClient(TClients* owner, ws::SOCKET socket, const sockaddr_in& address)
-    : OwnedItem(nullptr), id_(NextClientID()), socket_(socket), address_(address) {
+    : OwnedItem(this), id_(NextClientID()), socket_(socket), address_(address) {
   SetOwner(owner);
   if (owner) {
     owner->byId_[id_] = this;
@@ -43,7 +43,7 @@ TClient* TClients::LeastRecent() const {
 }
 
 TIPItem::TIPItem(TIPItems* owner, int32_t port, const std::string& ipAddress)
-    : OwnedItem(nullptr), id_(NextIPItemID()), port_(port), ipAddress_(ipAddress) {
+    : OwnedItem(this), id_(NextIPItemID()), port_(port), ipAddress_(ipAddress) {
   SetOwner(owner);
 }
 

@@ -14,14 +14,13 @@
 #include <string>
 #include <string_view>
 
+#include "driver/devices/protocol_type.h"
 #include "driver/net/wsockets.h"
 #include "driver/protocol/clients.h"
 #include "driver/protocol/log_file.h"
 #include "platform/message_loop.h"
 
 namespace mirelo {
-
-enum TProtocol : uint8_t { ptUDP = 0, ptTCP = 1 };
 
 // Delivery of queued terminal messages to the core's own window.
 constexpr uint32_t WM_DRIVER_MESSAGE = WM_USER + 256;

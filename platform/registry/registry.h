@@ -4,7 +4,8 @@
 // Windows-1251 case rules and keep the case they were created with; subkeys
 // list in case-insensitive name order. Several connections, in one process or
 // in several, may use one file at once: SQLite locks it, and a writer waits up
-// to a few seconds for another to finish.
+// to a few seconds for another to finish. One Registry (one connection) is
+// used by one thread at a time; each driver object may open its own.
 //
 // Two roots: the current user's settings and the class registrations. A path
 // is a chain of names separated by '\'; empty parts (a leading '\' included)

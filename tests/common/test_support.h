@@ -43,9 +43,11 @@ struct UdpPeer {
   int fd = -1;
   uint16_t port = 0;
   sockaddr_in last{};
-  UdpPeer() {
+  // host: a loopback address in network order (any of 127.0.0.0/8 is local).
+  explicit UdpPeer(uint32_t host = htonl(INADDR_LOOPBACK)) {
     fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = loopback(0);
+    address.sin_addr.s_addr = host;
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     port = boundPort(fd);
   }

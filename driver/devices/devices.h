@@ -1,0 +1,134 @@
+#pragma once
+// The logical devices: the numbered list of terminals the driver reaches as a
+// client, one of them current, kept in the registry (see registry_layout.h).
+//
+// TDevices owns its TDevice items: `new TDevice(&list)` joins the list,
+// `delete device` leaves it, and clearing or destroying the list deletes the
+// items from the first one on. Failures raise EDriverError with the driver's
+// codes: -6 (value out of range), -7 (list full), -8 (last device), -9 (not found).
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/devices/protocol_type.h"
+
+namespace mirelo {
+
+class Registry;
+class TDevices;
+
+class TDevice {
+ public:
+  static constexpr size_t MaxNameLength = 20;
+  static constexpr int32_t MinNumber = 1;
+  static constexpr int32_t MaxNumber = 99;
+
+  // A device with the defaults; joins owner when one is given.
+  explicit TDevice(TDevices* owner = nullptr);
+  ~TDevice();
+  TDevice(const TDevice&) = delete;
+  TDevice& operator=(const TDevice&) = delete;
+
+  TDevices* Owner() const { return owner_; }
+  // Leaves the old list and joins the new one (none for nullptr); the same owner does nothing.
+  void SetOwner(TDevices* owner);
+
+  int32_t Timeout() const { return timeout_; }
+  void SetTimeout(int32_t value) { timeout_ = value; }
+  const std::string& IPAddress() const { return ipAddress_; }
+  void SetIPAddress(std::string_view value) { ipAddress_ = value; }
+  int32_t ClientPort() const { return clientPort_; }
+  void SetClientPort(int32_t value) { clientPort_ = value; }
+  int32_t RepeatCount() const { return repeatCount_; }
+  void SetRepeatCount(int32_t value) { repeatCount_ = value; }
+  TProtocol ClientProtocol() const { return clientProtocol_; }
+  void SetClientProtocol(TProtocol value) { clientProtocol_ = value; }
+
+  const std::string& DeviceName() const { return deviceName_; }
+  // The name it already has is always accepted; another one over 20
+  // characters raises -6 and keeps the old name.
+  void SetDeviceName(std::string_view name);
+  // 0 until a list assigns one.
+  int32_t DeviceNumber() const { return deviceNumber_; }
+  // Outside 1..99 raises -6. No uniqueness check: the list's own operations keep that.
+  void SetDeviceNumber(int32_t number);
+
+ private:
+  TDevices* owner_ = nullptr;
+  int32_t timeout_ = 3000;
+  std::string ipAddress_ = "192.168.0.166";
+  std::string deviceName_ = "Без названия";
+  int32_t clientPort_ = 1002;
+  int32_t repeatCount_ = 3;
+  int32_t deviceNumber_ = 0;
+  TProtocol clientProtocol_ = ptTCP;
+};
+
+class TDevices {
+ public:
+  static constexpr int MaxCount = 99;
+
+  TDevices() = default;
+  ~TDevices();
+  TDevices(const TDevices&) = delete;
+  TDevices& operator=(const TDevices&) = delete;
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  // 0-based; outside 0..Count-1 raises Exception "List index out of bounds (%d)".
+  TDevice* Items(int index) const;
+
+  // The current index; it need not name an item (an empty list has none).
+  int Index() const { return index_; }
+  // Negative or 99 and above raises -6; not below Count raises -9.
+  void SetIndex(int index);
+  // The item at the current index, or nullptr.
+  TDevice* Current() const;
+  // Of the current item; with none, -9.
+  int32_t CurrentNumber() const;
+  const std::string& CurrentName() const;
+  void SetCurrentName(std::string_view name);
+
+  // A default device with the smallest free number, placed in number order
+  // and made current. With 99 devices raises -7.
+  TDevice* Add();
+  // Deletes the current device; its successor, or the new last one, becomes
+  // current. The last remaining device raises -8.
+  void DeleteCurrent();
+  // Outside 1..99 raises -6; no such device raises -9.
+  void SelectByNumber(int32_t number);
+
+  TDevice* ItemByNumber(int32_t number) const;
+  // Byte-for-byte comparison of the address text.
+  TDevice* ItemByIPAddress(std::string_view address) const;
+  // The smallest number from 1 on that no item carries.
+  int32_t FreeNumber() const;
+  // Ascending device number; equal numbers keep their order.
+  void Sort();
+  void Clear();
+
+  // Replaces the list with the stored one. A device subkey that cannot be
+  // read (a value of the wrong type, a name over 20 characters, a number
+  // outside 1..99) is skipped. The list ends sorted, with at least one device,
+  // and the stored current device selected when it exists, also when a
+  // failure of the store itself is raised.
+  void Load(Registry& registry);
+  // Replaces the stored list with this one in one registry transaction:
+  // either the whole list is stored or the old one stays.
+  void Save(Registry& registry) const;
+
+ private:
+  friend class TDevice;
+  void loadFrom(Registry& registry);
+
+  std::vector<TDevice*> items_;
+  int index_ = 0;
+};
+
+// "№ %d %s" for numbers up to 9, "№%d %s" from 10 on, so that the captions
+// sort as text in number order.
+std::string DeviceCaption(std::string_view name, int32_t number);
+// The terminal model named by the code a terminal reports.
+std::string DeviceTypeName(int32_t code);
+
+}  // namespace mirelo

@@ -1,0 +1,54 @@
+#include "driver/tables/tables.h"
+
+namespace mirelo {
+
+namespace {
+uint32_t fieldKey(int row, int number) {
+  return (static_cast<uint32_t>(row) << 16) | static_cast<uint16_t>(number);
+}
+}  // namespace
+
+TField* TFields::Find(int row, int number) const {
+  if (row < 0 || row > 0xFF || number < 0 || number > 0xFF) return nullptr;
+  if (indexedChanges_ != Changes()) {
+    index_.clear();
+    for (int i = 0; i < Count(); ++i) {
+      TField* field = Items(i);
+      index_.try_emplace(fieldKey(field->Row(), field->Number()), field);
+    }
+    indexedChanges_ = Changes();
+  }
+  auto it = index_.find(fieldKey(row, number));
+  return it == index_.end() ? nullptr : it->second;
+}
+
+TField::TField(TFields* owner, const TFieldRec& record) : rec_(record) { SetOwner(owner); }
+
+TField::~TField() { SetOwner(nullptr); }
+
+void TField::SetOwner(TFields* owner) {
+  if (owner == owner_) return;
+  if (owner_) owner_->RemoveItem(this);
+  owner_ = owner;
+  if (owner_) owner_->InsertItem(this);
+}
+
+void TField::EncodeValue() { encodeFieldValue(rec_); }
+
+TTable::TTable(TTables* owner, const TTableRec& record) : rec_(record) { SetOwner(owner); }
+
+TTable::~TTable() { SetOwner(nullptr); }
+
+void TTable::SetOwner(TTables* owner) {
+  if (owner == owner_) return;
+  if (owner_) owner_->RemoveItem(this);
+  owner_ = owner;
+  if (owner_) owner_->InsertItem(this);
+}
+
+TFields& TTable::Fields() {
+  if (!fields_) fields_ = std::make_unique<TFields>();
+  return *fields_;
+}
+
+}  // namespace mirelo
