@@ -105,10 +105,27 @@ void TTCPClient::Close(bool raiseOnTimeout) {
       client.socket_ = ws::INVALID_SOCKET;
     }
   } release{*this};
-  if (ws::shutdown(socket_, 2) == 0) {
-    int ready = ws::waitReady(socket_, false, timeout_);
-    if (ready == 0 && raiseOnTimeout) raiseNoConnection();
-    if (ready < 0 && raiseOnTimeout) RaiseLastSocketError();
+  // Only the sending direction is shut at first: on this system a socket
+  // whose receiving side is shut reads as ready at once, and the wait is for
+  // the terminal's own close. Whatever it still sends meanwhile is dropped.
+  if (ws::shutdown(socket_, 1) != 0) return;
+  uint32_t start = GetTickCount();
+  for (;;) {
+    uint32_t elapsed = GetTickCount() - start;
+    uint32_t left = elapsed < timeout_ ? timeout_ - elapsed : 0;
+    int ready = left ? ws::waitReady(socket_, false, left) : 0;
+    if (ready == 0) {
+      if (raiseOnTimeout) raiseNoConnection();
+      return;
+    }
+    if (ready < 0) {
+      if (raiseOnTimeout) RaiseLastSocketError();
+      return;
+    }
+    if (ws::recv(socket_, buffer_, sizeof buffer_, 0) <= 0) {
+      ws::shutdown(socket_, 2);
+      return;
+    }
   }
 }
 

@@ -332,7 +332,16 @@ void TCustomDriver::deliverMessages(const Message& message) {
   while (!queue_.empty()) {
     auto item = std::move(queue_.front());
     queue_.pop_front();
-    if (OnMessage) OnMessage(item.first, item.second);
+    if (!OnMessage) continue;
+    // A failing handler costs only its own message: the rest are still
+    // delivered, and nothing escapes into the message loop.
+    try {
+      OnMessage(item.first, item.second);
+    } catch (const std::exception& e) {
+      log_->WriteLine(std::string("DataEvent: ") + e.what());
+    } catch (...) {
+      log_->WriteLine("DataEvent: unknown failure");
+    }
   }
 }
 

@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "driver/protocol/custom_driver.h"
+#include "driver/protocol/driver_error.h"
+#include "platform/format.h"
+#include "test_support.h"
+#include "tools/termsim/termsim.h"
+
+namespace mirelo {
+namespace {
+
+ResultOf outcome(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    return resultOf(e);
+  }
+  return resultOk();
+}
+
+std::vector<std::string> framesOf(const termsim::Simulator& sim, termsim::Transport transport) {
+  std::vector<std::string> frames;
+  for (const auto& entry : sim.journal())
+    if (entry.transport == transport) frames.push_back(entry.bytes);
+  return frames;
+}
+
+// A driver aimed at a running simulator on loopback.
+struct Bench {
+  termsim::Simulator sim;
+  TCustomDriver driver;
+  explicit Bench(TProtocol protocol, uint32_t timeout = 300) {
+    sim.start();
+    driver.SetDeviceAddress("127.0.0.1");
+    driver.SetClientPort(sim.port());
+    driver.SetTimeout(timeout);
+    driver.SetClientProtocol(protocol);
+  }
+};
+
+TEST(HexText, OnlyUpperCaseDigitsCount) {
+  struct Case {
+    const char* text;
+    std::string bytes;
+  } cases[] = {
+      {"BB", "\xBB"},
+      {"B B", std::string("\x0B\x0B")},
+      {"BBB", std::string("\xBB\x0B")},
+      {"bb", ""},
+      {"AD 00 01 3C", std::string("\xAD\x00\x01\x3C", 4)},
+      {"C3,1-2", std::string("\xC3\x01\x02")},
+      {"0a1", std::string("\x00\x01", 2)},
+      {"Ф1Ж2", std::string("\x01\x02")},
+      {"", ""},
+      {"FFFF", "\xFF\xFF"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(hexTextToBytes(c.text), c.bytes) << c.text;
+}
+
+TEST(CheckReply, FailuresComeInTheirOrder) {
+  struct Case {
+    std::string reply;
+    size_t minimum;
+    int32_t code;
+    std::string text;
+  } cases[] = {
+      {"", 2, -15, "Длина принятого кадра (0) меньше минимальной длины кадра (2)."},
+      {"\xBB", 29, -15, "Длина принятого кадра (1) меньше минимальной длины кадра (2)."},
+      {"\xBC\xD6", 29, 214, "Неверная последовательность команд."},  // error byte before code
+      {std::string("\xBC\x00", 2), 29, -15,
+       "Код команды принятого кадра (188) \r\nне равен коду команды посланного кадра (187)."},
+      {std::string("\xBB\x00", 2) + std::string(26, '\0'), 29, -15,
+       "Длина принятого кадра (28) меньше минимальной длины кадра (29)."},
+      {std::string("\xBB\x00", 2) + std::string(27, '\0'), 29, 0, "Ошибок нет"},
+      {"\xBB\xD4", 2, 212, "Устройство вернуло код ошибки: 212"},
+  };
+  for (const auto& c : cases) {
+    ResultOf r = outcome([&] { TCustomDriver::CheckReply(c.reply, 0xBB, c.minimum); });
+    EXPECT_EQ(r.code, c.code) << bytesToHex(c.reply);
+    EXPECT_EQ(r.text, c.text) << bytesToHex(c.reply);
+  }
+}
+
+TEST(CheckReply, ReadsNothingOutOfBoundsForAnyLength) {
+  std::string reply;
+  for (size_t length = 0; length <= 2048; ++length) {
+    ResultOf r = outcome([&] { TCustomDriver::CheckReply(reply, 0xBB, 29); });
+    EXPECT_EQ(r.code, length < 29 ? -15 : 0) << length;
+    reply += static_cast<char>(length == 0 ? 0xBB : 0);
+  }
+}
+
+TEST(Exchange, RepeatedExchangeSendsUpToTheRepeatCount) {
+  test::UdpPeer silent;
+  TCustomDriver driver;
+  driver.SetDeviceAddress("127.0.0.1");
+  driver.SetClientPort(silent.port);
+  driver.SetTimeout(60);
+  driver.SetRepeatCount(3);
+  ResultOf r = outcome([&] { driver.ExecuteCommand(0xC9, ""); });
+  EXPECT_EQ(r.code, -1);
+  int requests = 0;
+  while (!silent.receive(50).empty()) ++requests;
+  EXPECT_EQ(requests, 3);
+  driver.SetRepeatCount(0);
+  std::string result = "unset";
+  EXPECT_EQ(outcome([&] { result = driver.ExecuteCommand(0xC9, ""); }).code, 0);
+  EXPECT_EQ(result, "");
+  EXPECT_EQ(silent.receive(50), "") << "nothing sent with a repeat count of 0";
+}
+
+TEST(Exchange, ARepeatedExchangeSucceedsOnALaterAttempt) {
+  Bench b(ptUDP, 100);
+  b.driver.SetRepeatCount(3);
+  termsim::Faults faults;
+  faults.dropEvery = 2;  // the second request goes unanswered
+  b.sim.setFaults(faults);
+  b.driver.ExecuteCommand(0xC9, "");              // request 1: answered
+  EXPECT_EQ(b.driver.ExecuteCommand(0xC9, ""), "");  // request 2 dropped, 3 answered
+  EXPECT_EQ(framesOf(b.sim, termsim::Transport::UDP).size(), 3u);
+  EXPECT_EQ(b.driver.LastFrameReceived(), std::string("\xC9\x00", 2));
+}
+
+TEST(Exchange, AnErrorByteIsRepeatedAndFinallyRaised) {
+  Bench b(ptUDP);
+  b.driver.SetRepeatCount(2);
+  termsim::Faults faults;
+  faults.errorFor[0xC9] = 217;
+  b.sim.setFaults(faults);
+  ResultOf r = outcome([&] { b.driver.ExecuteCommand(0xC9, ""); });
+  EXPECT_EQ(r.code, 217);
+  EXPECT_EQ(r.text, "Невозможно выполнить операцию.");
+  EXPECT_EQ(framesOf(b.sim, termsim::Transport::UDP).size(), 2u);
+}
+
+TEST(Exchange, UdpFramesAreLimitedTo512Bytes) {
+  test::UdpPeer peer;
+  TCustomDriver driver;
+  driver.SetDeviceAddress("127.0.0.1");
+  driver.SetClientPort(peer.port);
+  driver.SetTimeout(100);
+  ResultOf r = outcome([&] { driver.SendFrame(std::string(513, 'x')); });
+  EXPECT_EQ(r.code, -6);
+  EXPECT_EQ(r.text, "Недопустимое значение");
+  EXPECT_EQ(peer.receive(100), "");
+  driver.SendFrame(std::string(512, 'y'));
+  EXPECT_EQ(peer.receive().size(), 512u);
+  EXPECT_EQ(driver.LastFrameSent(), std::string(512, 'y'));
+}
+
+TEST(Exchange, ZeroTimeoutIsRefused) {
+  TCustomDriver driver;
+  EXPECT_EQ(outcome([&] { driver.SetTimeout(0); }).code, -6);
+  EXPECT_EQ(outcome([&] { driver.SetTimeout(65536); }).code, -6);
+  driver.SetTimeout(65535);
+  EXPECT_EQ(driver.Timeout(), 65535);
+}
+
+TEST(Exchange, CommandTextIsSentAsBytes) {
+  Bench b(ptUDP);
+  b.driver.SendCommandText("BB");
+  EXPECT_EQ(b.driver.LastFrameSent(), "\xBB");
+  EXPECT_EQ(b.driver.LastFrameReceived().size(), 29u);
+  b.driver.WriteCommandText("c9 C9");  // lower case separates: 0x09, then 0xC9
+  ASSERT_TRUE(b.sim.waitForJournal(2));
+  EXPECT_EQ(b.sim.journal().back().bytes, "\x09\xC9");
+  b.driver.SendCommandText("zz");  // no byte: nothing happens
+  EXPECT_EQ(b.sim.requests(), 2u);
+}
+
+TEST(ModeCheck, EveryNewTcpConnectionIsGuardedOverUdp) {
+  Bench b(ptTCP);
+  b.driver.ExchangeOnce("\xBB", 0xBB, 29);
+  b.driver.ExchangeOnce("\xBB", 0xBB, 29);
+  auto udp = framesOf(b.sim, termsim::Transport::UDP);
+  auto tcp = framesOf(b.sim, termsim::Transport::TCP);
+  ASSERT_EQ(udp.size(), 1u) << "one mode check for one connection";
+  EXPECT_EQ(udp[0], "\xC3");
+  EXPECT_EQ(tcp.size(), 2u);
+  EXPECT_EQ(b.sim.tcpAccepted(), 1u);
+  EXPECT_EQ(b.driver.Timeout(), 300) << "the timeout is restored";
+}
+
+TEST(ModeCheck, ProgrammingModeRefusesTheConnection) {
+  Bench b(ptTCP);
+  b.sim.setProgrammingMode(true);
+  ResultOf r = outcome([&] { b.driver.Connect(); });
+  EXPECT_EQ(r.code, -16);
+  EXPECT_EQ(r.text, "Команда недоступна в режиме программирования");
+  EXPECT_EQ(framesOf(b.sim, termsim::Transport::UDP), std::vector<std::string>(3, "\xC3"));
+  EXPECT_EQ(b.sim.tcpAccepted(), 0u);
+  EXPECT_FALSE(b.driver.ClientConnected());
+  EXPECT_EQ(b.driver.Timeout(), 300);
+}
+
+TEST(ModeCheck, EachAttemptWaitsAThirdOfTheTimeout) {
+  Bench b(ptTCP, 300);
+  termsim::Faults faults;
+  faults.dropEvery = 1;
+  b.sim.setFaults(faults);
+  uint32_t start = GetTickCount();
+  ResultOf r = outcome([&] { b.driver.Connect(); });
+  uint32_t elapsed = GetTickCount() - start;
+  EXPECT_EQ(r.code, -1);
+  EXPECT_GE(elapsed, 270u);
+  EXPECT_LT(elapsed, 800u) << "three waits of 100 ms, not of 300 ms";
+  EXPECT_EQ(b.driver.Timeout(), 300);
+}
+
+TEST(Settings, TransportsCloseOnlyWhenAValueChanges) {
+  Bench b(ptTCP);
+  b.driver.Connect();
+  ASSERT_TRUE(b.driver.ClientConnected());
+  b.driver.SetDeviceAddress("127.0.0.1");
+  b.driver.SetClientPort(b.sim.port());
+  b.driver.SetClientProtocol(ptTCP);
+  EXPECT_TRUE(b.driver.ClientConnected());
+  b.driver.SetClientPort(b.sim.port() == 1 ? 2 : 1);
+  EXPECT_FALSE(b.driver.ClientConnected());
+  b.driver.SetClientPort(b.sim.port());
+  b.driver.Connect();
+  b.driver.SetDeviceAddress("127.0.0.2");
+  EXPECT_FALSE(b.driver.ClientConnected());
+  EXPECT_EQ(b.driver.DeviceAddress(), "127.0.0.2");
+  b.driver.SetDeviceAddress("127.0.0.1");
+  b.driver.Connect();
+  b.driver.SetClientProtocol(ptUDP);
+  EXPECT_FALSE(b.driver.TCPClient().Connected());
+}
+
+TEST(Settings, ReplyInTwoTcpSegmentsIsNotReassembled) {
+  Bench b(ptTCP);
+  termsim::Faults faults;
+  faults.splitReply = true;
+  faults.onlyCommand = 0xBB;
+  b.sim.setFaults(faults);
+  ResultOf r = outcome([&] { b.driver.ExchangeOnce("\xBB", 0xBB, 29); });
+  EXPECT_EQ(r.code, -15);
+  EXPECT_EQ(r.text, "Длина принятого кадра (14) меньше минимальной длины кадра (29).");
+}
+
+TEST(Settings, TheTerminalClosingItsConnectionIsSurvived) {
+  Bench b(ptTCP);
+  termsim::Faults faults;
+  faults.closeAfterRequest = true;
+  b.sim.setFaults(faults);
+  b.driver.ExchangeOnce("\xBB", 0xBB, 29);
+  ASSERT_TRUE(MessageLoop::current().runUntil([&] { return !b.driver.ClientConnected(); }, 5000));
+  b.sim.clearFaults();
+  b.driver.ExchangeOnce("\xBB", 0xBB, 29);
+  EXPECT_EQ(b.sim.tcpAccepted(), 2u);
+}
+
+TEST(Exchange, FramesAreLoggedWithASeparatorAfterEachReply) {
+  Bench b(ptUDP);
+  std::vector<std::string> lines;
+  b.driver.OnLog = [&](const std::string& line) { lines.push_back(line.substr(24)); };
+  b.driver.SetLogEnabled(true);
+  b.driver.ExchangeOnce("\xC9", 0xC9, 2);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "UDP: -> C9");
+  EXPECT_EQ(lines[1], "UDP: <- C9 00");
+  EXPECT_EQ(lines[2], std::string(60, '-'));
+  EXPECT_EQ(b.driver.LastLogLine().substr(24), lines[2]);
+  b.driver.SetLogEnabled(false);
+  b.driver.ExchangeOnce("\xC9", 0xC9, 2);
+  EXPECT_EQ(lines.size(), 3u);
+}
+
+}  // namespace
+}  // namespace mirelo
