@@ -41,6 +41,7 @@ class OwnedList {
     // Detached first: removing from the front one at a time would be quadratic.
     if (!items_) return;
     std::unique_ptr<std::vector<Item*>> items = std::move(items_);
+    ++changes_;
     for (Item* item : *items) {
       itemRemoved(item);
       item->detachFromList();
@@ -52,8 +53,18 @@ class OwnedList {
   auto end() const { return items_ ? items_->end() : empty().end(); }
 
  protected:
-  // Called as items join and leave, for lists that keep indexes.
+  // Called as items leave, for lists that keep indexes.
   virtual void itemRemoved(Item*) {}
+  // Changes with every insertion, removal and reordering, so that a derived
+  // list can keep a cache of its items.
+  uint64_t Changes() const { return changes_; }
+  // Reorders the items; equal items keep their order.
+  template <class Compare>
+  void sortItems(Compare compare) {
+    if (!items_) return;
+    std::stable_sort(items_->begin(), items_->end(), compare);
+    ++changes_;
+  }
 
  private:
   template <class, class>
@@ -66,17 +77,20 @@ class OwnedList {
     // The inner array exists only while the list holds items.
     if (!items_) items_ = std::make_unique<std::vector<Item*>>();
     items_->push_back(item);
+    ++changes_;
   }
   void removeItem(Item* item) {
     if (!items_) return;
     auto it = std::find(items_->begin(), items_->end(), item);
     if (it == items_->end()) return;
     items_->erase(it);
+    ++changes_;
     itemRemoved(item);
     if (items_->empty()) items_.reset();
   }
 
   std::unique_ptr<std::vector<Item*>> items_;
+  uint64_t changes_ = 0;
 };
 
 template <class List, class Item>

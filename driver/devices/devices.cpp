@@ -25,19 +25,9 @@ bool isDeviceNumber(int64_t number) {
 
 // ---- TDevice -------------------------------------------------------------
 
-TDevice::TDevice(TDevices* owner) { SetOwner(owner); }
+TDevice::TDevice(TDevices* owner) : OwnedItem(this) { SetOwner(owner); }
 
 TDevice::~TDevice() { SetOwner(nullptr); }
-
-void TDevice::SetOwner(TDevices* owner) {
-  if (owner == owner_) return;
-  if (owner_) {
-    auto& items = owner_->items_;
-    items.erase(std::find(items.begin(), items.end(), this));
-  }
-  owner_ = owner;
-  if (owner_) owner_->items_.push_back(this);
-}
 
 void TDevice::SetDeviceName(std::string_view name) {
   if (name == deviceName_) return;
@@ -54,17 +44,6 @@ void TDevice::SetDeviceNumber(int32_t number) {
 
 TDevices::~TDevices() { Clear(); }
 
-void TDevices::Clear() {
-  // Each item leaves the list as it is deleted.
-  while (!items_.empty()) delete items_.front();
-  items_.shrink_to_fit();
-}
-
-TDevice* TDevices::Items(int index) const {
-  if (index < 0 || index >= Count()) throw Exception(format("List index out of bounds (%d)", index));
-  return items_[static_cast<size_t>(index)];
-}
-
 void TDevices::SetIndex(int index) {
   if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(MaxCount)) raiseInvalidValue();
   if (index >= Count()) raiseDeviceNotFound();
@@ -73,7 +52,7 @@ void TDevices::SetIndex(int index) {
 
 TDevice* TDevices::Current() const {
   if (index_ < 0 || index_ >= Count()) return nullptr;
-  return items_[static_cast<size_t>(index_)];
+  return Items(index_);
 }
 
 int32_t TDevices::CurrentNumber() const {
@@ -102,7 +81,7 @@ TDevice* TDevices::Add() {
   auto* device = new TDevice(this);
   device->SetDeviceNumber(number);
   Sort();
-  index_ = static_cast<int>(std::find(items_.begin(), items_.end(), device) - items_.begin());
+  index_ = IndexOf(device);
   return device;
 }
 
@@ -117,20 +96,19 @@ void TDevices::DeleteCurrent() {
 
 void TDevices::SelectByNumber(int32_t number) {
   if (!isDeviceNumber(number)) raiseInvalidValue();
-  auto found = std::find_if(items_.begin(), items_.end(),
-                            [number](const TDevice* d) { return d->DeviceNumber() == number; });
-  if (found == items_.end()) raiseDeviceNotFound();
-  SetIndex(static_cast<int>(found - items_.begin()));
+  TDevice* found = ItemByNumber(number);
+  if (!found) raiseDeviceNotFound();
+  SetIndex(IndexOf(found));
 }
 
 TDevice* TDevices::ItemByNumber(int32_t number) const {
-  for (TDevice* device : items_)
+  for (TDevice* device : *this)
     if (device->DeviceNumber() == number) return device;
   return nullptr;
 }
 
 TDevice* TDevices::ItemByIPAddress(std::string_view address) const {
-  for (TDevice* device : items_)
+  for (TDevice* device : *this)
     if (device->IPAddress() == address) return device;
   return nullptr;
 }
@@ -142,9 +120,7 @@ int32_t TDevices::FreeNumber() const {
 }
 
 void TDevices::Sort() {
-  std::stable_sort(items_.begin(), items_.end(), [](const TDevice* a, const TDevice* b) {
-    return a->DeviceNumber() < b->DeviceNumber();
-  });
+  sortItems([](const TDevice* a, const TDevice* b) { return a->DeviceNumber() < b->DeviceNumber(); });
 }
 
 // ---- Persistence ---------------------------------------------------------
@@ -244,7 +220,7 @@ void TDevices::Save(Registry& registry) const {
   registry.deleteKey(RegistryRoot::CurrentUser, RegistryLayout::DevicesKey);
   RegistryKey key = *registry.openKey(RegistryRoot::CurrentUser, RegistryLayout::DevicesKey, true);
   if (TDevice* current = Current()) key.writeInteger(Value::DeviceNumber, current->DeviceNumber());
-  for (const TDevice* device : items_) {
+  for (const TDevice* device : *this) {
     RegistryKey item =
         *key.openKey(format(RegistryLayout::DeviceSubKeyFormat, device->DeviceNumber()), true);
     item.writeInteger(Value::Timeout, device->Timeout());

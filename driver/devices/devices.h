@@ -13,12 +13,14 @@
 
 #include "driver/devices/protocol_type.h"
 
+#include "platform/owned_list.h"
+
 namespace mirelo {
 
 class Registry;
 class TDevices;
 
-class TDevice {
+class TDevice : public OwnedItem<TDevices, TDevice> {
  public:
   static constexpr size_t MaxNameLength = 20;
   static constexpr int32_t MinNumber = 1;
@@ -26,13 +28,7 @@ class TDevice {
 
   // A device with the defaults; joins owner when one is given.
   explicit TDevice(TDevices* owner = nullptr);
-  ~TDevice();
-  TDevice(const TDevice&) = delete;
-  TDevice& operator=(const TDevice&) = delete;
-
-  TDevices* Owner() const { return owner_; }
-  // Leaves the old list and joins the new one (none for nullptr); the same owner does nothing.
-  void SetOwner(TDevices* owner);
+  ~TDevice() override;
 
   int32_t Timeout() const { return timeout_; }
   void SetTimeout(int32_t value) { timeout_ = value; }
@@ -55,7 +51,6 @@ class TDevice {
   void SetDeviceNumber(int32_t number);
 
  private:
-  TDevices* owner_ = nullptr;
   int32_t timeout_ = 3000;
   std::string ipAddress_ = "192.168.0.166";
   std::string deviceName_ = "Без названия";
@@ -65,18 +60,12 @@ class TDevice {
   TProtocol clientProtocol_ = ptTCP;
 };
 
-class TDevices {
+class TDevices : public OwnedList<TDevice> {
  public:
   static constexpr int MaxCount = 99;
 
   TDevices() = default;
-  ~TDevices();
-  TDevices(const TDevices&) = delete;
-  TDevices& operator=(const TDevices&) = delete;
-
-  int Count() const { return static_cast<int>(items_.size()); }
-  // 0-based; outside 0..Count-1 raises Exception "List index out of bounds (%d)".
-  TDevice* Items(int index) const;
+  ~TDevices() override;
 
   // The current index; it need not name an item (an empty list has none).
   int Index() const { return index_; }
@@ -105,7 +94,6 @@ class TDevices {
   int32_t FreeNumber() const;
   // Ascending device number; equal numbers keep their order.
   void Sort();
-  void Clear();
 
   // Replaces the list with the stored one. A device subkey that cannot be
   // read (a value of the wrong type, a name over 20 characters, a number
@@ -118,10 +106,8 @@ class TDevices {
   void Save(Registry& registry) const;
 
  private:
-  friend class TDevice;
   void loadFrom(Registry& registry);
 
-  std::vector<TDevice*> items_;
   int index_ = 0;
 };
 

@@ -22,29 +22,19 @@ TField* TFields::Find(int row, int number) const {
   return it == index_.end() ? nullptr : it->second;
 }
 
-TField::TField(TFields* owner, const TFieldRec& record) : rec_(record) { SetOwner(owner); }
+TField::TField(TFields* owner, const TFieldRec& record) : OwnedItem(this), rec_(record) {
+  SetOwner(owner);
+}
 
 TField::~TField() { SetOwner(nullptr); }
 
-void TField::SetOwner(TFields* owner) {
-  if (owner == owner_) return;
-  if (owner_) owner_->RemoveItem(this);
-  owner_ = owner;
-  if (owner_) owner_->InsertItem(this);
-}
-
 void TField::EncodeValue() { encodeFieldValue(rec_); }
 
-TTable::TTable(TTables* owner, const TTableRec& record) : rec_(record) { SetOwner(owner); }
+TTable::TTable(TTables* owner, const TTableRec& record) : OwnedItem(this), rec_(record) {
+  SetOwner(owner);
+}
 
 TTable::~TTable() { SetOwner(nullptr); }
-
-void TTable::SetOwner(TTables* owner) {
-  if (owner == owner_) return;
-  if (owner_) owner_->RemoveItem(this);
-  owner_ = owner;
-  if (owner_) owner_->InsertItem(this);
-}
 
 TFields& TTable::Fields() {
   if (!fields_) fields_ = std::make_unique<TFields>();

@@ -6,8 +6,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "driver/tables/owning_list.h"
 #include "driver/tables/table_records.h"
+#include "platform/owned_list.h"
 
 namespace mirelo {
 
@@ -16,8 +16,9 @@ class TFields;
 class TTable;
 class TTables;
 
-class TFields : public OwningList<TField> {
+class TFields : public OwnedList<TField> {
  public:
+  ~TFields() override { Clear(); }
   // The first field in list order with this row and number, or nullptr.
   TField* Find(int row, int number) const;
 
@@ -28,18 +29,13 @@ class TFields : public OwningList<TField> {
   mutable uint64_t indexedChanges_ = ~uint64_t{0};
 };
 
-class TField {
+class TField : public OwnedItem<TFields, TField> {
  public:
   // Copies the record and joins the owner's list (none for nullptr).
   explicit TField(TFields* owner, const TFieldRec& record = {});
   TField(const TField&) = delete;
   TField& operator=(const TField&) = delete;
-  virtual ~TField();
-
-  TFields* Owner() const { return owner_; }
-  // Leaves the current list and joins the end of the new one; the same owner
-  // does nothing.
-  void SetOwner(TFields* owner);
+  ~TField() override;
 
   const TFieldRec& Rec() const { return rec_; }
   uint8_t Number() const { return rec_.Number; }
@@ -61,22 +57,21 @@ class TField {
   void EncodeValue();
 
  private:
-  TFields* owner_ = nullptr;
   TFieldRec rec_;
 };
 
-class TTables : public OwningList<TTable> {};
+class TTables : public OwnedList<TTable> {
+ public:
+  ~TTables() override { Clear(); }
+};
 
-class TTable {
+class TTable : public OwnedItem<TTables, TTable> {
  public:
   explicit TTable(TTables* owner, const TTableRec& record = {});
   TTable(const TTable&) = delete;
   TTable& operator=(const TTable&) = delete;
   // Leaves the owner's list and deletes the table's fields.
-  virtual ~TTable();
-
-  TTables* Owner() const { return owner_; }
-  void SetOwner(TTables* owner);
+  ~TTable() override;
 
   const TTableRec& Rec() const { return rec_; }
   uint8_t Number() const { return rec_.Number; }
@@ -88,7 +83,6 @@ class TTable {
   TFields& Fields();
 
  private:
-  TTables* owner_ = nullptr;
   TTableRec rec_;
   std::unique_ptr<TFields> fields_;
 };
