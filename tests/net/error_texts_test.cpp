@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "outcome.h"
+
 #include "driver/net/wsa_error.h"
 #include "driver/protocol/driver_error.h"
 #include "platform/format.h"
@@ -7,15 +9,7 @@
 namespace mirelo {
 namespace {
 
-// What a host sees for a raised failure: code and text.
-ResultOf outcome(const std::function<void()>& raise) {
-  try {
-    raise();
-  } catch (const std::exception& e) {
-    return resultOf(e);
-  }
-  return resultOk();
-}
+using test::outcome;
 
 TEST(ErrorTexts, HostsSeeTheseCodesAndTexts) {
   struct Case {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "outcome.h"
 #include <unistd.h>
 
 #include "driver/protocol/custom_driver.h"
@@ -10,14 +12,7 @@
 namespace mirelo {
 namespace {
 
-ResultOf outcome(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return resultOf(e);
-  }
-  return resultOk();
-}
+using test::outcome;
 
 std::vector<std::string> framesOf(const termsim::Simulator& sim, termsim::Transport transport) {
   std::vector<std::string> frames;

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "outcome.h"
 #include <unistd.h>
 
 #include "driver/protocol/clients.h"
@@ -9,14 +11,7 @@
 namespace mirelo {
 namespace {
 
-ResultOf outcome(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return resultOf(e);
-  }
-  return resultOk();
-}
+using test::outcome;
 
 template <class Client>
 void aim(Client& client, uint16_t port, uint32_t timeout = 200) {
