@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,8 @@
 #include "driver/net/wsockets.h"
 #include "driver/protocol/clients.h"
 #include "driver/protocol/log_file.h"
+#include "driver/protocol/status_rec.h"
+#include "driver/tables/table_records.h"
 #include "platform/message_loop.h"
 
 namespace mirelo {
@@ -97,6 +100,59 @@ class TCustomDriver {
   const std::string& LogFileName() const { return log_->FileName(); }
   void SetLogFileName(const std::string& name) { log_->SetFileName(name); }
   const std::string& LastLogLine() const { return lastLogLine_; }
+
+  // ---- terminal commands ----
+  // Each raises on failure; "once" commands make one exchange, the others are
+  // tried up to the repeat count.
+  struct TMessageLines {
+    std::string Line1;
+    std::string Line2;
+  };
+  struct TDataBlock {
+    uint16_t BlockCount = 0;
+    std::string Data;  // 1024 bytes
+  };
+
+  TStatusRec ReadStatus();
+  void Lock(bool locked);
+  void Reset();
+  void InitTables();
+  void TestExchange();
+  // Raises -6 "'%s' не является корректным IP адресом." and sends nothing
+  // for an invalid text. Once the terminal has accepted the address, the
+  // system's address cache entries for the old and the new address are
+  // dropped and the driver follows the terminal to the new address.
+  void SetIPAddress(const std::string& newAddress);
+  void ShowMessage(std::string_view line1, std::string_view line2);
+  // parameters1 and parameters2 are bytes, cut or padded with 0x00 to 5.
+  void ShowMessage2(std::string_view line1, std::string_view line2, std::string_view parameters1,
+                    std::string_view parameters2, uint8_t outputTime);
+  void ShowLine(uint8_t lineNumber, uint8_t lineType, uint8_t lineSpeed, std::string_view text);
+  TMessageLines ReadMessage(uint8_t number);
+  void WriteMessage(uint8_t number, std::string_view line1, std::string_view line2);
+  TMessageLines SetDefaultMessage(uint8_t number);
+  void SendBarcode(std::string_view barcode);
+  // Empty when the terminal answers 211: the number is past the last table
+  // (or field), which ends an enumeration.
+  std::optional<TTableRec> ReadTableStruct(uint8_t tableNumber);
+  std::optional<TFieldRec> ReadFieldStruct(uint8_t tableNumber, uint8_t fieldNumber);
+  // The row data of all rows.
+  std::string ReadTable(uint8_t tableNumber);
+  void WriteTable(uint8_t tableNumber, std::string_view rowData);
+  TDataBlock ReadDataBlock(uint8_t deviceCode, uint16_t blockNumber);
+
+  // ---- firmware ----
+  static constexpr size_t FirmwareMaxSize = 122880;
+  static constexpr size_t FirmwareBlockSize = 256;
+  // The terminal needs this long to enter programming mode after 0xC0.
+  static constexpr std::chrono::milliseconds ProgrammingModePause{1000};
+  // Called after every block sent: blocks sent so far, blocks in all.
+  using TFirmwareProgress = std::function<void(int blocksSent, int blockCount)>;
+  // Loads the file into the terminal over UDP, whatever the client protocol.
+  // A file that cannot be read or is over FirmwareMaxSize raises (-199)
+  // before any frame is sent. Leaves no client connection open.
+  void UpdateFirmware(const std::string& fileName, const TFirmwareProgress& progress = {});
+  // ---- end of terminal commands and firmware ----
 
   TMessageHandler OnMessage;
   TLogHandler OnLog;
