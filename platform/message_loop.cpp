@@ -254,7 +254,11 @@ void MessageLoop::onSocketReady(int socket, uint32_t ready) {
       w.closeSent = true;
       w.readEnabled = false;
     } else if (ready & (EPOLLIN | EPOLLRDHUP | EPOLLHUP)) {
-      if (wantRead) {
+      if (wantRead && !(ready & (EPOLLRDHUP | EPOLLHUP))) {
+        // Readable without a hang-up: there is data; no need to look.
+        notify(FD_READ, 0);
+        w.readEnabled = false;
+      } else if (wantRead) {
         char probe;
         ssize_t n = ::recv(socket, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
         if (n > 0) {

@@ -41,11 +41,16 @@ void TCustomClient::waitWritable() {
 }
 
 void TCustomClient::sendAll(std::string_view bytes) {
+  // A socket with room in its buffer takes the bytes at once; the bounded
+  // wait is needed only once it reports that it would block.
   size_t offset = 0;
   while (offset < bytes.size()) {
-    waitWritable();
     int sent = ws::send(socket_, bytes.data() + offset, static_cast<int>(bytes.size() - offset), 0);
-    if (sent < 0) RaiseLastSocketError();
+    if (sent < 0) {
+      if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) RaiseLastSocketError();
+      waitWritable();
+      continue;
+    }
     offset += static_cast<size_t>(sent);
   }
 }

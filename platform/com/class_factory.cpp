@@ -1,0 +1,36 @@
+#include "platform/com/class_factory.h"
+
+#include "platform/com/error_info.h"
+
+namespace mirelo {
+
+ClassFactory::ClassFactory(Creator create, std::atomic<long>& locks)
+    : create_(std::move(create)), locks_(locks) {}
+
+HRESULT ClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) {
+  if (!ppvObject) return E_POINTER;
+  *ppvObject = nullptr;
+  if (pUnkOuter) return CLASS_E_NOAGGREGATION;
+  ComPtr<IUnknown> object;
+  try {
+    object = create_();
+  } catch (...) {
+    return exceptionCode(std::current_exception());
+  }
+  if (!object) return E_OUTOFMEMORY;
+  return object->QueryInterface(riid, ppvObject);
+}
+
+HRESULT ClassFactory::LockServer(BOOL fLock) {
+  if (fLock) {
+    locks_.fetch_add(1);
+    return S_OK;
+  }
+  long current = locks_.load();
+  do {
+    if (current <= 0) return E_UNEXPECTED;
+  } while (!locks_.compare_exchange_weak(current, current - 1));
+  return S_OK;
+}
+
+}  // namespace mirelo
