@@ -9,6 +9,7 @@
 
 #include "driver/protocol/custom_driver.h"
 #include "platform/bytes.h"
+#include "platform/cp1251.h"
 #include "platform/exception.h"
 #include "platform/format.h"
 
@@ -29,7 +30,7 @@ const char* const kNoProgrammingMode = "Не удалось перейти в р
 // or is too large leaves the terminal untouched, and the image sent is the
 // one that was checked.
 std::string readFirmwareFile(const std::string& fileName) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(fileName.c_str(), "rbe"), &std::fclose);
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(ansiToUtf8(fileName).c_str(), "rbe"), &std::fclose);
   if (!file)
     throw EFileError(format("Cannot open file \"%s\". %s", fileName.c_str(), std::strerror(errno)));
   std::string image;

@@ -6,6 +6,7 @@
 
 #include <ctime>
 
+#include "platform/cp1251.h"
 #include "platform/format.h"
 
 namespace mirelo {
@@ -46,7 +47,8 @@ void TLogFile::WriteLine(std::string_view text) {
   lastLine_ += text;
   if (OnLine) OnLine(*this);
   if (fd_ < 0 && !fileName_.empty()) {
-    fd_ = ::open(fileName_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // The driver holds the name in Windows-1251; the file system's names are UTF-8.
+    fd_ = ::open(ansiToUtf8(fileName_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ >= 0) ::lseek(fd_, 0, SEEK_END);
   }
   if (fd_ < 0) return;

@@ -143,3 +143,22 @@ TEST(LogFile, AnUnopenableFileLosesTheLineQuietlyAndTriesAgain) {
 
 }  // namespace
 }  // namespace mirelo
+
+namespace mirelo {
+namespace {
+
+TEST(LogFile, ARussianFileNameIsAUtf8NameOnDisk) {
+  char pattern[] = "/tmp/mirelo-logdir-XXXXXX";
+  std::string folder = mkdtemp(pattern);
+  TLogFile log;
+  log.SetFileName(folder + "/журнал.log");  // Windows-1251 inside the driver
+  log.SetEnabled(true);
+  log.WriteLine("строка");
+  std::string onDisk = folder + "/" + reinterpret_cast<const char*>(u8"журнал.log");
+  EXPECT_EQ(access(onDisk.c_str(), F_OK), 0);
+  ::unlink(onDisk.c_str());
+  ::rmdir(folder.c_str());
+}
+
+}  // namespace
+}  // namespace mirelo
