@@ -841,7 +841,11 @@ Variant Variant::null() {
 }
 
 Variant Variant::fromBytes(std::string_view bytes, LONG lowerBound) {
-  if (bytes.size() > std::numeric_limits<ULONG>::max()) throw EOleSysError(E_OUTOFMEMORY);
+  // The upper bound must fit a LONG as well.
+  if (bytes.size() > std::numeric_limits<ULONG>::max() ||
+      int64_t{lowerBound} + static_cast<int64_t>(bytes.size()) - 1 >
+          std::numeric_limits<LONG>::max())
+    throw EOleSysError(E_INVALIDARG);
   SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, lowerBound, static_cast<ULONG>(bytes.size()));
   if (!array) throw EOleSysError(E_OUTOFMEMORY);
   if (!bytes.empty()) std::memcpy(array->pvData, bytes.data(), bytes.size());

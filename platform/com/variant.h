@@ -199,7 +199,8 @@ class Variant : public VARIANT {
   static Variant currency(LONGLONG scaled);        // VT_CY, scaled by 10000
   static Variant error(SCODE code);                // VT_ERROR
   static Variant null();                           // VT_NULL
-  // VT_ARRAY|VT_UI1 holding the bytes; bounds lowerBound..lowerBound+size-1.
+  // VT_ARRAY|VT_UI1 holding the bytes; bounds lowerBound..lowerBound+size-1
+  // (EOleSysError E_INVALIDARG when the upper bound would not fit a LONG).
   static Variant fromBytes(std::string_view bytes, LONG lowerBound = 0);
   // VT_BYREF|baseType referring to target, which must outlive the variant
   // (VARIANT_BOOL and SHORT are the same C++ type, hence the explicit type).

@@ -524,6 +524,8 @@ TEST(ByteArrays, EmptyArraysAndRefusedShapes) {
   EXPECT_EQ(SafeArrayCreate(VT_I4, 1, bounds), nullptr);
   EXPECT_EQ(SafeArrayCreate(VT_UI1, 2, bounds), nullptr);
   EXPECT_EQ(SafeArrayCreateVector(VT_UI1, std::numeric_limits<LONG>::max(), 2), nullptr);
+  EXPECT_THROW(Variant::fromBytes("ab", std::numeric_limits<LONG>::max()), EOleSysError);
+  EXPECT_EQ(Variant::fromBytes("a", std::numeric_limits<LONG>::max()).toBytes(), "a");
   EXPECT_EQ(SafeArrayDestroy(nullptr), E_INVALIDARG);
   SAFEARRAY* copy = reinterpret_cast<SAFEARRAY*>(1);
   EXPECT_EQ(SafeArrayCopy(nullptr, &copy), S_OK);
