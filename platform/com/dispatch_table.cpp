@@ -10,34 +10,13 @@
 namespace mirelo {
 namespace {
 
-bool isValueVartype(VARTYPE vt) {
-  switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_I2:
-    case VT_I4:
-    case VT_R8:
-    case VT_CY:
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_ERROR:
-    case VT_BOOL:
-    case VT_UNKNOWN:
-    case VT_UI1:
-    case VT_ARRAY | VT_UI1:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool isParameterType(VARTYPE vt) {
   VARTYPE base = vt & ~VT_BYREF;
-  return (base == VT_VARIANT || isValueVartype(base)) && base != VT_EMPTY && base != VT_NULL;
+  return (base == VT_VARIANT || isValueType(base)) && base != VT_EMPTY && base != VT_NULL;
 }
 
 bool isResultType(VARTYPE vt) {
-  return vt == VT_VOID || vt == VT_VARIANT || isValueVartype(vt);
+  return vt == VT_VOID || vt == VT_VARIANT || isValueType(vt);
 }
 
 bool isPut(INVOKEKIND kind) {

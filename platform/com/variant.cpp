@@ -141,10 +141,6 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
 // ---------------------------------------------------------------------------
 // VARIANT
 
-namespace {
-
-constexpr VARTYPE kByteArray = VT_ARRAY | VT_UI1;
-
 bool isValueType(VARTYPE vt) {
   switch (vt) {
     case VT_EMPTY:
@@ -159,12 +155,16 @@ bool isValueType(VARTYPE vt) {
     case VT_BOOL:
     case VT_UNKNOWN:
     case VT_UI1:
-    case kByteArray:
+    case VT_ARRAY | VT_UI1:
       return true;
     default:
       return false;
   }
 }
+
+namespace {
+
+constexpr VARTYPE kByteArray = VT_ARRAY | VT_UI1;
 
 bool isSupportedType(VARTYPE vt) {
   if (!(vt & VT_BYREF)) return isValueType(vt);

@@ -55,6 +55,9 @@ constexpr USHORT VARIANT_NOUSEROVERRIDE = 0x4;
 constexpr USHORT VARIANT_LOCALBOOL = 0x10;  // as VARIANT_ALPHABOOL
 
 // Currency: a 64-bit integer scaled by 10000 (12.5 is 125000).
+// A value type a VARIANT of this runtime can hold (no reference).
+bool isValueType(VARTYPE vt);
+
 struct CY {
   LONGLONG int64;
 };
