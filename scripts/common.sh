@@ -1,7 +1,7 @@
 # Shared by run.sh and test.sh: install missing Debian packages, then
 # configure and build with CMake and Ninja.
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libsqlite3-dev)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libsqlite3-dev qt6-base-dev)
 
 install_missing() {
   local missing=()
@@ -20,6 +20,6 @@ install_missing() {
 configure_and_build() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" -G Ninja -DMIRELO_GUI=OFF "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DMIRELO_GUI=ON "$@" >/dev/null
   cmake --build "$dir"
 }

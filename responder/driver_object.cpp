@@ -1,0 +1,126 @@
+#include "responder/driver_object.h"
+
+#include "driver/automation/vistel.h"
+#include "platform/com/error_info.h"
+#include "platform/cp1251.h"
+#include "platform/exception.h"
+#include "platform/format.h"
+
+namespace mirelo {
+
+ComPtr<IVistel4> createDriverObject() {
+  // The object is linked in. Creation by the programmatic identifier
+  // "Addin.Vistel" (class registrations and dlopen) replaces this call once
+  // the in-process server is registered; nothing else here changes.
+  return CreateVistel();
+}
+
+// ---- sink ----
+
+HRESULT TDataEventSink::GetTypeInfoCount(UINT* count) {
+  if (!count) return E_POINTER;
+  *count = 0;
+  return S_OK;
+}
+
+HRESULT TDataEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
+                               EXCEPINFO*, UINT*) {
+  if (id != DISPID_DataEvent || !params || params->cArgs < 2 || !handler_) return S_OK;
+  try {
+    // Arguments arrive last first: Data, then SenderID.
+    std::string data = Variant(params->rgvarg[params->cArgs - 1]).toAnsi();
+    int32_t senderId = Variant(params->rgvarg[0]).toInt();
+    handler_(data, senderId);
+  } catch (const std::exception& e) {
+    lastHandlerError = e.what();
+  }
+  return S_OK;
+}
+
+// ---- object ----
+
+TDriverObject::TDriverObject(TDataEventSink::Handler onData)
+    : object_(createDriverObject()), sink_(new TDataEventSink(std::move(onData))) {
+  if (!object_) throw Exception("Не удалось создать объект драйвера");
+  ComPtr<IConnectionPointContainer> container = object_.as<IConnectionPointContainer>();
+  if (!container) throw Exception("Объект драйвера не поддерживает события");
+  check(container->FindConnectionPoint(DIID_IVistelEvents, point_.put()), "FindConnectionPoint");
+  check(point_->Advise(static_cast<IDispatch*>(sink_.get()), &cookie_), "Advise");
+}
+
+TDriverObject::~TDriverObject() {
+  if (point_ && cookie_) point_->Unadvise(cookie_);
+}
+
+void TDriverObject::check(HRESULT hr, const char* member) {
+  if (SUCCEEDED(hr)) return;
+  ComPtr<IErrorInfo> info;
+  BSTR description;
+  if (GetErrorInfo(0, info.put()) == S_OK && info && SUCCEEDED(info->GetDescription(&description)) &&
+      !description.empty())
+    throw Exception(wideToAnsi(description));
+  throw Exception(format("%s: 0x%.8X", member, static_cast<unsigned>(hr)));
+}
+
+namespace {
+template <class Slot>
+int32_t callMethod(IVistel4& object, Slot slot, LONG& result) {
+  result = 0;
+  return (object.*slot)(&result);
+}
+}  // namespace
+
+#define MIRELO_CALL(name)                                 \
+  int32_t TDriverObject::name() {                         \
+    LONG result = 0;                                      \
+    check(callMethod(*object_, &IVistel4::name, result), #name); \
+    return result;                                        \
+  }
+MIRELO_CALL(OpenServer)
+MIRELO_CALL(CloseServer)
+MIRELO_CALL(SendAnswer)
+MIRELO_CALL(GetSenderParams)
+MIRELO_CALL(ShowProperties)
+#undef MIRELO_CALL
+
+bool TDriverObject::ServerOpened() {
+  VARIANT_BOOL value = VARIANT_FALSE;
+  check(object_->get_ServerOpened(&value), "ServerOpened");
+  return value != VARIANT_FALSE;
+}
+
+int32_t TDriverObject::ResultCode() {
+  LONG value = 0;
+  check(object_->get_ResultCode(&value), "ResultCode");
+  return value;
+}
+
+std::string TDriverObject::ResultCodeDescription() {
+  BSTR value;
+  check(object_->get_ResultCodeDescription(&value), "ResultCodeDescription");
+  return wideToAnsi(value);
+}
+
+int32_t TDriverObject::ServerPort() {
+  LONG value = 0;
+  check(object_->get_ServerPort(&value), "ServerPort");
+  return value;
+}
+
+int32_t TDriverObject::ServerProtocol() {
+  LONG value = 0;
+  check(object_->get_ServerProtocol(&value), "ServerProtocol");
+  return value;
+}
+
+std::string TDriverObject::SenderIP() {
+  BSTR value;
+  check(object_->get_SenderIP(&value), "SenderIP");
+  return wideToAnsi(value);
+}
+
+void TDriverObject::SetSenderID(int32_t id) { check(object_->put_SenderID(id), "SenderID"); }
+void TDriverObject::SetLine1(const std::string& text) { check(object_->put_Line1(ansiToWide(text)), "Line1"); }
+void TDriverObject::SetLine2(const std::string& text) { check(object_->put_Line2(ansiToWide(text)), "Line2"); }
+
+}  // namespace mirelo

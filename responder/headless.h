@@ -1,0 +1,30 @@
+#pragma once
+// kavrin --headless: the responder as a service without a window. It opens
+// the driver's server with the driver's stored settings, answers every
+// barcode from the price list and prints one line per request. SIGHUP
+// reloads the price list; SIGINT and SIGTERM close the server and end it.
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "responder/responder.h"
+
+namespace mirelo {
+
+struct THeadlessOptions {
+  std::string Prices;
+  std::string Settings;
+};
+
+// Runs until SIGINT or SIGTERM; the exit status: 0 after a signal, 1 when
+// the price list cannot be loaded or the server cannot open. Request lines
+// and notices go to out, failures to err, both UTF-8.
+int runHeadless(const THeadlessOptions& options, FILE* out, FILE* err);
+
+// One request as printed:
+// DATE TIME id=N ip=ADDRESS code="..." found|not-found line1="..." line2="..."
+std::string formatRequestLine(const TAnswerRecord& record);
+// Windows-1251 text as UTF-8 in quotes; '"', '\' and control bytes escaped.
+std::string quoteText(std::string_view text);
+
+}  // namespace mirelo

@@ -1,0 +1,55 @@
+// kavrin: the price lookup responder. The window by default; --headless runs
+// the same responder as a service that needs no display (and no Qt).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/cp1251.h"
+#include "responder/headless.h"
+#include "responder/options.h"
+
+#ifdef MIRELO_KAVRIN_WINDOW
+#include "responder/gui/kavrin_window.h"
+#endif
+
+namespace {
+
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "kavrin: %s\n(kavrin --help explains the options)\n", mirelo::ansiToUtf8(message).c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace mirelo;
+  if (!wantsNoWindow(argc, argv)) {
+#ifdef MIRELO_KAVRIN_WINDOW
+    return runKavrinWindow(argc, argv);
+#else
+    try {
+      parseKavrinOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const EUsageError& e) {
+      return usageError(e.what());
+    }
+    std::fprintf(stderr,
+                 "kavrin: this build has no window (configured with -DMIRELO_GUI=OFF); "
+                 "run the service with: kavrin --headless --prices FILE\n");
+    return 2;
+#endif
+  }
+  TKavrinOptions options;
+  try {
+    options = parseKavrinOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const EUsageError& e) {
+    return usageError(e.what());
+  }
+  if (options.Help) {
+    std::fputs(ansiToUtf8(kKavrinHelp).c_str(), stdout);
+    return 0;
+  }
+  // Fully buffered: the service flushes whenever it is about to wait.
+  static char buffer[1 << 16];
+  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  return runHeadless({options.Prices, options.Settings}, stdout, stderr);
+}

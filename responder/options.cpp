@@ -1,0 +1,83 @@
+#include "responder/options.h"
+
+#include <cstring>
+
+#include "platform/cp1251.h"
+
+namespace mirelo {
+
+const char* const kKavrinHelp = R"(Usage:
+  kavrin [--settings FILE]                             the window
+  kavrin --headless --prices FILE [--settings FILE]    the service, no display needed
+  kavrin --help
+
+kavrin answers every barcode that a price-check terminal scans with two display
+lines: line 1 and line 2 of the first row of the price list whose code equals
+the barcode (cut before its first control character; exact, case-sensitive),
+or the two not-found lines for an unknown code.
+
+The window edits the price list in a grid, opens and saves price list files,
+sets the not-found lines ("Параметры...") and opens or closes the driver's
+server ("Обработка запросов от Vistel").
+
+--headless opens the driver's server at once and prints one line per request:
+  DATE TIME id=SENDER_ID ip=ADDRESS code="BARCODE" found|not-found line1="..." line2="..."
+Texts are UTF-8 on output; control bytes, '"' and '\' are escaped (\xNN, \", \\).
+  SIGHUP           reloads the price list file (a file that cannot be read
+                   keeps the list loaded before; the reason goes to stderr)
+  SIGINT, SIGTERM  close the server and exit with status 0
+Exit status 1 when the price list cannot be loaded at start or the server
+cannot open (then the driver's result is printed as "CODE, DESCRIPTION").
+
+Options:
+  --prices FILE    the price list: Windows-1251 text, one row a line,
+                   "code;line 1;line 2;" (CR LF, LF or CR line ends)
+  --settings FILE  the settings file with the not-found lines, section
+                   [Параметры], keys Строка1 and Строка2 (default "Not found");
+                   default: the program's path with ".ini"
+  --help           this text
+
+The server's port and protocol and the list of terminals are the driver's own
+settings (default TCP, port 2004), kept in the registry file $MIRELO_REGISTRY
+(else $XDG_CONFIG_HOME/korvex/registry.db); set them with the driver's
+property dialog ("Драйвер..." in the window) or the mirelo shell, e.g.
+  mirelo run ServerProtocol=0 ServerPort=2005 SaveParams
+)";
+
+TKavrinOptions parseKavrinOptions(const std::vector<std::string>& args) {
+  TKavrinOptions options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= args.size() || args[i + 1].empty())
+        throw EUsageError(arg + " needs a file name");
+      return args[++i];
+    };
+    if (arg == "--headless") {
+      options.Headless = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options.Help = true;
+    } else if (arg == "--prices") {
+      options.Prices = value();
+    } else if (arg == "--settings") {
+      options.Settings = value();
+    } else {
+      throw EUsageError("unknown argument '" + utf8ToAnsi(arg) + "'");
+    }
+  }
+  if (options.Help) return options;
+  if (options.Headless && options.Prices.empty()) throw EUsageError("--headless needs --prices FILE");
+  if (!options.Headless && !options.Prices.empty())
+    throw EUsageError("--prices is for --headless; the window opens price lists with \"Открыть...\"");
+  return options;
+}
+
+bool wantsNoWindow(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--headless") == 0 || std::strcmp(argv[i], "--help") == 0 ||
+        std::strcmp(argv[i], "-h") == 0)
+      return true;
+  return false;
+}
+
+}  // namespace mirelo
