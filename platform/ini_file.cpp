@@ -134,6 +134,32 @@ bool IniFile::ValueExists(std::string_view section, std::string_view key) const 
   return sectionLine != npos && findKey(sectionLine, key) != npos;
 }
 
+std::vector<std::string> IniFile::ReadSections() const {
+  std::vector<std::string> names;
+  for (const std::string& line : lines_) {
+    std::string_view name;
+    if (!sectionName(line, name)) continue;
+    bool seen = false;
+    for (const std::string& known : names) seen = seen || ansiSameText(known, name);
+    if (!seen) names.emplace_back(name);
+  }
+  return names;
+}
+
+std::vector<std::string> IniFile::ReadSection(std::string_view section) const {
+  std::vector<std::string> lines;
+  size_t sectionLine = findSection(section);
+  if (sectionLine == npos) return lines;
+  for (size_t i = sectionLine + 1; i < lines_.size(); ++i) {
+    std::string_view name;
+    if (sectionName(lines_[i], name)) break;
+    std::string_view line = trim(lines_[i]);
+    if (line.empty() || line.front() == ';') continue;
+    lines.emplace_back(line);
+  }
+  return lines;
+}
+
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   std::string_view name = trim(section), keyName = trim(key);
   if (name.empty() || hasLineEnd(section) || name.find(']') != npos)

@@ -26,6 +26,13 @@ class IniFile {
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view defaultValue) const;
   bool ValueExists(std::string_view section, std::string_view key) const;
+  // The section names in file order, each once.
+  std::vector<std::string> ReadSections() const;
+  // The lines of the first section of that name in file order, blanks around
+  // them removed; comments and empty lines are left out.
+  std::vector<std::string> ReadSection(std::string_view section) const;
+  // Forgets every line: the next UpdateFile writes only what is written after.
+  void Clear() { lines_.clear(); }
 
   // Sets the value in the first matching section, adding the key at the end
   // of that section or the section at the end of the file when missing. A

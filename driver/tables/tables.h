@@ -63,6 +63,13 @@ class TField : public OwnedItem<TFields, TField> {
 class TTables : public OwnedList<TTable> {
  public:
   ~TTables() override { Clear(); }
+  // Table files: section "Таблица"+position+1 per table, key "Поле%.2d" per
+  // field in list order, the field's Value. Matching is by position only.
+  // The file is replaced whole, so a save that fails leaves the old file.
+  void SaveToFile(const std::string& path) const;
+  // Sections and lines beyond the catalogue are ignored; tables and fields
+  // the file does not reach keep their values.
+  void LoadFromFile(const std::string& path);
 };
 
 class TTable : public OwnedItem<TTables, TTable> {

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "outcome.h"
 #include "vistel_fixture.h"
 
@@ -107,6 +110,69 @@ TEST_F(TableTransfer, AFailureOfTheTerminalIsTheDriversCodeAndText) {
   EXPECT_EQ(result.code, 217);
   EXPECT_EQ(result.text, "Невозможно выполнить операцию.");
   EXPECT_FALSE(host.get("ClientConnected").toBool()) << "disconnected after the failure too";
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+TEST_F(TableTransfer, ASavedCatalogueHasOneSectionPerTableAndFieldsInRowOrder) {
+  ReadTableList(*host.object, tables);
+  ReadAllTables(*host.object, tables);
+  std::string path = registry.path("tables.ini");
+  tables.SaveToFile(path);
+  std::string text = readFile(path);
+  size_t users = text.find("[Таблица4]\r\n");
+  ASSERT_NE(users, std::string::npos);
+  EXPECT_EQ(text.substr(users), "[Таблица4]\r\nПоле01=30\r\nПоле02=3\r\nПоле03=Админ\r\n"
+                                "Поле04=1\r\nПоле05=1\r\nПоле06=Кассир\r\n");
+  EXPECT_NE(text.find("[Таблица1]\r\nПоле01=127.0.0.1\r\n"), std::string::npos);
+  EXPECT_NE(text.find("Поле08=Vistel\r\n"), std::string::npos) << "no zero bytes in the file";
+  EXPECT_NE(text.find("Поле40="), std::string::npos);
+  // The raw bytes of a 5-byte number cannot stand on a line as they are.
+  EXPECT_NE(text.find("Поле05=#hex:0504030201\r\n"), std::string::npos);
+}
+
+TEST_F(TableTransfer, ReadSaveLoadWriteChangesNoByte) {
+  auto before = tableData();
+  ReadTableList(*host.object, tables);
+  ReadAllTables(*host.object, tables);
+  std::string path = registry.path("tables.ini");
+  tables.SaveToFile(path);
+  TTables loaded;
+  ReadTableList(*host.object, loaded);
+  ReadAllTables(*host.object, loaded);
+  loaded.LoadFromFile(path);
+  ASSERT_EQ(host.call("Connect"), 0);
+  WriteAllTables(*host.object, loaded);
+  EXPECT_EQ(tableData(), before);
+}
+
+TEST_F(TableTransfer, LoadingAppliesByPositionAndIgnoresWhatDoesNotFit) {
+  ReadTableList(*host.object, tables);
+  ReadAllTables(*host.object, tables);
+  std::string path = registry.path("short.ini");
+  // The names are not compared; only positions count. Only two sections.
+  writeFile(path,
+            "[Whatever]\r\nПоле01=127.0.0.5\r\n\r\n[Таблица9]\r\na=9\r\nb=6\r\nc=7\r\nd=Привет"
+            "\r\ne=Строка 2\r\nextra=1\r\nmore=2\r\nno equals sign\r\n");
+  tables.LoadFromFile(path);
+  EXPECT_EQ(tables.Items(0)->Fields().Items(0)->Value(), "127.0.0.5");
+  EXPECT_EQ(tables.Items(0)->Fields().Items(1)->Value(), "255.0.0.0") << "not in the file: as read";
+  EXPECT_EQ(tables.Items(1)->Fields().Items(0)->Value(), "9");
+  EXPECT_EQ(tables.Items(1)->Fields().Items(4)->Value(), "Строка 2");
+  EXPECT_EQ(tables.Items(1)->Fields().Count(), 5) << "extra keys are ignored";
+  EXPECT_EQ(tables.Items(3)->Fields().Items(2)->Value(), std::string("Админ\0", 6))
+      << "no section: as read";
+  TTables empty;
+  EXPECT_NO_THROW(empty.LoadFromFile(registry.path("missing.ini")));
 }
 
 }  // namespace

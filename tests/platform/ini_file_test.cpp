@@ -117,4 +117,15 @@ TEST_F(IniFileTest, UpdateFileReplacesTheFileOrFailsClearly) {
 }
 
 }  // namespace
+TEST_F(IniFileTest, SectionsAndTheirLinesInFileOrder) {
+  write("; comment\r\n[Б]\r\nx=1\r\n\r\n; note\r\n  no equals  \r\n[а]\r\ny=2\r\n[б]\r\nz=3\r\n");
+  IniFile file(path_);
+  EXPECT_EQ(file.ReadSections(), (std::vector<std::string>{"Б", "а"})) << "a repeated name once";
+  EXPECT_EQ(file.ReadSection("б"), (std::vector<std::string>{"x=1", "no equals"}));
+  EXPECT_TRUE(file.ReadSection("missing").empty());
+  file.Clear();
+  file.WriteString("new", "k", "v");
+  EXPECT_EQ(file.Text(), "[new]\r\nk=v\r\n");
+}
+
 }  // namespace mirelo
