@@ -185,10 +185,12 @@ void TTCPServer::Open() {
     SocketError();
     return;
   }
-  // A restarted host must not wait for old connections to time out.
+  // A restarted host must not wait for old connections to time out. The
+  // backlog is the system's largest: with a handful, terminals that connect
+  // at the same moment are dropped and retry only seconds later.
   ws::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, 1);
   if (ws::WSAAsyncSelect(s, window_.get(), WM_SOCKET_NOTIFY, FD_ACCEPT) != 0 ||
-      ws::bind(s, address) != 0 || ws::listen(s, 5) != 0) {
+      ws::bind(s, address) != 0 || ws::listen(s, SOMAXCONN) != 0) {
     int error = ws::WSAGetLastError();
     ws::closesocket(s);
     SocketError(error);
