@@ -29,6 +29,8 @@ struct MessageLoop::Watch {
   bool writeEnabled = true;
   bool closeSent = false;
   uint32_t registered = 0;  // the epoll mask in force; 0 = not in the set
+  uint32_t wanted = 0;      // the mask to apply at the next flush
+  bool dirty = false;
 };
 
 struct MessageLoop::Timer {
@@ -137,24 +139,29 @@ void MessageLoop::unregisterWindow(MessageWindow* window) {
 
 void MessageLoop::enqueue(uint64_t window, const Message& message) {
   std::lock_guard lock(queueMutex_);
-  bool wasEmpty = queue_.empty();
   queue_.emplace_back(window, message);
-  if (wasEmpty) {
+  // While the owning thread delivers, it sees the queue without being woken;
+  // the descriptor is signalled when it stops with messages left.
+  if (!signaled_ && !(tCurrent == this && dispatching_ > 0)) {
+    signaled_ = true;
     uint64_t one = 1;
     [[maybe_unused]] ssize_t n = write(wake_, &one, sizeof one);
   }
 }
 
-int MessageLoop::processMessages() {
+int MessageLoop::processMessages() { return deliver(true); }
+
+int MessageLoop::deliver(bool collectFirst) {
   int delivered = 0;
+  ++dispatching_;
   for (int round = 0; round < 1000; ++round) {
-    collectReadiness(0);
+    if (round > 0 || collectFirst) collectReadiness(0);
     size_t pending;
     {
       std::lock_guard lock(queueMutex_);
       pending = queue_.size();
+      if (pending == 0) break;
     }
-    if (pending == 0) break;
     // Only what was queued when the round began: a procedure that posts to
     // itself cannot starve socket readiness.
     for (size_t i = 0; i < pending; ++i) {
@@ -164,10 +171,6 @@ int MessageLoop::processMessages() {
         if (queue_.empty()) break;
         item = queue_.front();
         queue_.pop_front();
-        if (queue_.empty()) {
-          uint64_t value;
-          [[maybe_unused]] ssize_t n = read(wake_, &value, sizeof value);
-        }
       }
       auto it = windows_.find(item.first);
       if (it == windows_.end()) continue;
@@ -176,6 +179,16 @@ int MessageLoop::processMessages() {
       if (procedure) procedure(item.second);
       ++delivered;
     }
+  }
+  --dispatching_;
+  if (dispatching_ == 0) flushWatches();
+  std::lock_guard lock(queueMutex_);
+  bool left = !queue_.empty();
+  if (left != signaled_) {
+    uint64_t value = 1;
+    [[maybe_unused]] ssize_t n =
+        left ? write(wake_, &value, sizeof value) : read(wake_, &value, sizeof value);
+    signaled_ = left;
   }
   return delivered;
 }
@@ -186,8 +199,9 @@ int MessageLoop::waitAndProcess(int timeoutMs) {
     std::lock_guard lock(queueMutex_);
     empty = queue_.empty();
   }
-  if (empty) collectReadiness(timeoutMs);
-  return processMessages();
+  if (!empty) return deliver(true);
+  collectReadiness(timeoutMs);
+  return deliver(false);
 }
 
 bool MessageLoop::runUntil(const std::function<bool()>& done, int timeoutMs) {
@@ -203,6 +217,7 @@ bool MessageLoop::runUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 void MessageLoop::collectReadiness(int timeoutMs) {
+  flushWatches();
   epoll_event events[64];
   int count;
   do {
@@ -311,19 +326,47 @@ void MessageLoop::updateWatch(int socket) {
       mask |= EPOLLRDHUP;
   }
   if ((w.events & FD_WRITE) && w.writeEnabled && !w.listening) mask |= EPOLLOUT;
+  w.wanted = mask;
+  if (mask == w.registered) return;
+  // A read notification disables the socket and the read that follows
+  // enables it again, both while messages are delivered: applied together
+  // before the next wait, the two changes usually cancel out.
+  if (dispatching_ > 0) {
+    if (!w.dirty) {
+      w.dirty = true;
+      dirty_.push_back(socket);
+    }
+    return;
+  }
+  applyMask(w);
+}
+
+void MessageLoop::flushWatches() {
+  std::vector<int> dirty;
+  dirty.swap(dirty_);
+  for (int socket : dirty) {
+    auto found = watches_.find(socket);
+    if (found == watches_.end() || !found->second->dirty) continue;
+    found->second->dirty = false;
+    applyMask(*found->second);
+  }
+}
+
+void MessageLoop::applyMask(Watch& w) {
+  uint32_t mask = w.wanted;
   if (mask == w.registered) return;
   epoll_event ev{};
   ev.events = mask;
-  ev.data.fd = socket;
+  ev.data.fd = w.socket;
   // An empty mask still reports errors and hang-ups, so the socket leaves the
   // set instead.
   if (mask == 0) {
-    epoll_ctl(epoll_, EPOLL_CTL_DEL, socket, nullptr);
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, w.socket, nullptr);
   } else if (w.registered == 0) {
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, socket, &ev) < 0 && errno == EEXIST)
-      epoll_ctl(epoll_, EPOLL_CTL_MOD, socket, &ev);
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, w.socket, &ev) < 0 && errno == EEXIST)
+      epoll_ctl(epoll_, EPOLL_CTL_MOD, w.socket, &ev);
   } else {
-    epoll_ctl(epoll_, EPOLL_CTL_MOD, socket, &ev);
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, w.socket, &ev);
   }
   w.registered = mask;
 }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace mirelo {
 
@@ -111,6 +112,10 @@ class MessageLoop {
   void collectReadiness(int timeoutMs);
   void onSocketReady(int socket, uint32_t events);
   void updateWatch(int socket);
+  // Applies the epoll masks changed while messages were being delivered.
+  void flushWatches();
+  void applyMask(Watch& watch);
+  int deliver(bool collectFirst);
   void setTimer(MessageWindow* window, uintptr_t id, uint32_t intervalMs);
   void killTimer(MessageWindow* window, uintptr_t id);
 
@@ -118,6 +123,9 @@ class MessageLoop {
   int wake_ = -1;  // eventfd: readable while the queue holds messages
   std::mutex queueMutex_;
   std::deque<std::pair<uint64_t, Message>> queue_;
+  bool signaled_ = false;  // the eventfd holds a count
+  int dispatching_ = 0;    // depth of delivery on the owning thread
+  std::vector<int> dirty_;  // sockets whose epoll mask waits for flushWatches
   std::unordered_map<uint64_t, MessageWindow*> windows_;
   std::unordered_map<int, std::unique_ptr<Watch>> watches_;
   std::unordered_map<int, std::unique_ptr<Timer>> timers_;  // by timerfd
