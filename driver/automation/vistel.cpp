@@ -208,6 +208,13 @@ HRESULT TVistel::slotGet(DISPID id, T* value) {
   return hr;
 }
 
+// The slots are inline in the header: a class derived in another file
+// needs every instantiation to exist here.
+template HRESULT TVistel::slotGet<LONG>(DISPID, LONG*);
+template HRESULT TVistel::slotGet<BSTR>(DISPID, BSTR*);
+template HRESULT TVistel::slotGet<VARIANT_BOOL>(DISPID, VARIANT_BOOL*);
+template HRESULT TVistel::slotGet<VARIANT>(DISPID, VARIANT*);
+
 HRESULT TVistel::slotPut(DISPID id, const Variant& value) {
   return callMember(id, INVOKE_PROPERTYPUT, std::span<const Variant>(&value, 1));
 }
