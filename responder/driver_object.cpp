@@ -1,6 +1,8 @@
 #include "responder/driver_object.h"
 
+#include "driver/addin/vistel_server.h"
 #include "driver/automation/vistel.h"
+#include "platform/com/creation.h"
 #include "platform/com/error_info.h"
 #include "platform/cp1251.h"
 #include "platform/exception.h"
@@ -9,10 +11,10 @@
 namespace mirelo {
 
 ComPtr<IVistel4> createDriverObject() {
-  // The object is linked in. Creation by the programmatic identifier
-  // "Addin.Vistel" (class registrations and dlopen) replaces this call once
-  // the in-process server is registered; nothing else here changes.
-  return CreateVistel();
+  // By its programmatic identifier, as every host creates it: the registered
+  // libmirelo.so when there is one, else the class linked into this program.
+  registerLinkedClass(VistelLinkedClass());
+  return createObject<IVistel4>(u"Addin.Vistel");
 }
 
 // ---- sink ----

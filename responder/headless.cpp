@@ -12,6 +12,7 @@
 #include "platform/cp1251.h"
 #include "platform/exception.h"
 #include "platform/format.h"
+#include "platform/com/creation.h"
 #include "platform/message_loop.h"
 #include "responder/settings.h"
 
@@ -159,7 +160,10 @@ int runHeadless(const THeadlessOptions& options, FILE* out, FILE* err) {
       responder->SetServerOpen(false);
       return 1;
     }
-    if (fds[0].revents) loop.processMessages();
+    if (fds[0].revents) {
+      processServerMessages();
+      loop.processMessages();
+    }
     if (!fds[1].revents) continue;
     while (int signal = signals.take()) {
       if (signal == SIGHUP) {

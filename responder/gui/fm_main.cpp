@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "platform/com/creation.h"
 #include "platform/message_loop.h"
 #include "responder/gui/fm_param.h"
 #include "responder/gui/price_list_model.h"
@@ -61,7 +62,10 @@ TfmMain::TfmMain(std::string settingsPath, QWidget* parent)
   // 2. The driver object, with the DataEvent handler attached.
   responder_ = std::make_unique<TResponder>(list_, notFound_);
   loopNotifier_ = new QSocketNotifier(MessageLoop::current().fd(), QSocketNotifier::Read, this);
-  connect(loopNotifier_, &QSocketNotifier::activated, this, [] { MessageLoop::current().processMessages(); });
+  connect(loopNotifier_, &QSocketNotifier::activated, this, [] {
+    processServerMessages();
+    MessageLoop::current().processMessages();
+  });
 
   // 3. The grid's header and the file dialogs' folder.
   list_.Reset(kStartRows);
