@@ -138,7 +138,7 @@ TEST_F(BinaryTest, RunExitStatus) {
       {{"run", "AboutBox"}, 1, "AboutBox: error: "},
       {{"run", "SendEvent", "Frobnicate"}, 2, "mirelo: unknown member 'Frobnicate'"},
       {{}, 2, "mirelo: no subcommand given"},
-      {{"status"}, 2, "mirelo: unknown subcommand 'status'"},
+      {{"frobnicate"}, 2, "mirelo: unknown subcommand 'frobnicate'"},
       {{"--help"}, 0, "Usage: mirelo [--json] SUBCOMMAND [ARGUMENTS]"},
   };
   for (const Case& c : cases) {

@@ -1,9 +1,13 @@
 #include "tools/mirelo/cli.h"
 
+#include <unistd.h>
+
+#include <iostream>
 #include <memory>
 
 #include "driver/automation/vistel.h"
 #include "platform/cp1251.h"
+#include "tools/mirelo/commands.h"
 #include "tools/mirelo/item_runner.h"
 #include "tools/mirelo/report.h"
 #include "tools/mirelo/usage_error.h"
@@ -24,6 +28,22 @@ Subcommands:
   shell              read items from standard input, one a line, printing
                      events as they arrive, until the end of input
   help [SUBCOMMAND]  this text, or the help of a subcommand
+
+Commands for support engineers (readable output; 'mirelo COMMAND --help'):
+  devices            list, add, change, select and delete logical devices
+  server             show or change the server port and protocol and the log
+  status             the terminal's state: version, serial number, locks, ...
+  search             find the terminals on the network
+  firmware FILE      load a firmware image into the terminal
+  tables             list, show, export and import the settings tables
+  dump               read a memory of the terminal into a file
+  display L1 [L2]    show two lines on the terminal's display
+  set-ip ADDRESS     give the terminal a new IP address
+  lock, unlock       lock or unlock the terminal
+  reset              reset the terminal
+  They print failures as "mirelo: (code) text" on standard error and exit
+  with 0 when done, 1 when the driver or the terminal reported a failure,
+  2 for bad usage.
 
 Items:
   Name=Value         write a property
@@ -173,17 +193,32 @@ struct Subcommand {
   const char* synopsis;
   const char* help;
   int (*handler)(const Invocation&);
+  // A command for people: takes every argument after its name as its own.
+  CommandHandler command = nullptr;
 };
 
 int runItems(const Invocation& call);
 int runShell(const Invocation& call);
 int runHelp(const Invocation& call);
 
-// Later subcommands (devices, server, status, ...) are rows of this table.
 const Subcommand kSubcommands[] = {
     {"run", "mirelo [--json] run ITEM...", kRunHelp, runItems},
     {"shell", "mirelo [--json] shell", kShellHelp, runShell},
     {"help", "mirelo help [SUBCOMMAND]", kHelpHelp, runHelp},
+    {"devices", "mirelo devices [list|add|set|rename|select|delete] ...", kDevicesHelp, nullptr, runDevicesCommand},
+    {"server", "mirelo server [show|set] ...", kServerHelp, nullptr, runServerCommand},
+    {"status", "mirelo status [--device N]", kStatusHelp, nullptr, runStatusCommand},
+    {"search", "mirelo search [--mask ADDR] [--seconds S] [--all-types|--vistel-only]", kSearchHelp, nullptr,
+     runSearchCommand},
+    {"firmware", "mirelo firmware [--device N] FILE", kFirmwareHelp, nullptr, runFirmwareCommand},
+    {"tables", "mirelo tables [--device N] list|show TABLE|export FILE|import FILE", kTablesHelp, nullptr,
+     runTablesCommand},
+    {"dump", "mirelo dump [--device N] --memory CODE FILE", kDumpHelp, nullptr, runDumpCommand},
+    {"display", "mirelo display [--device N] LINE1 [LINE2]", kDisplayHelp, nullptr, runDisplayCommand},
+    {"set-ip", "mirelo set-ip [--device N] ADDRESS", kSetIpHelp, nullptr, runSetIpCommand},
+    {"lock", "mirelo lock [--device N]", kLockHelp, nullptr, runLockCommand},
+    {"unlock", "mirelo unlock [--device N]", kUnlockHelp, nullptr, runUnlockCommand},
+    {"reset", "mirelo reset [--device N]", kResetHelp, nullptr, runResetCommand},
 };
 
 const Subcommand* findSubcommand(std::string_view name) {
@@ -285,12 +320,17 @@ int runHelp(const Invocation& call) {
   return 0;
 }
 
-}  // namespace
-
-int runCli(const std::vector<std::string>& args, LineInput& input, std::ostream& out, std::ostream& err) {
+int runCliOn(const std::vector<std::string>& args, LineInput& input, std::ostream& out, std::ostream& err,
+             bool outIsTerminal) {
   Invocation call{{}, false, input, out, err};
   const Subcommand* subcommand = nullptr;
-  for (const std::string& arg : args) {
+  for (auto it = args.begin(); it != args.end(); ++it) {
+    const std::string& arg = *it;
+    if (subcommand && subcommand->command) {
+      // Everything after the name of a command for people is its own.
+      CommandContext context{std::vector<std::string>(it, args.end()), out, err, outIsTerminal};
+      return subcommand->command(context);
+    }
     // Options may stand anywhere: no item begins with '-'.
     if (arg == "--json") {
       call.json = true;
@@ -302,17 +342,27 @@ int runCli(const std::vector<std::string>& args, LineInput& input, std::ostream&
     } else if (!subcommand) {
       subcommand = findSubcommand(arg);
       if (!subcommand) return usageError(err, "unknown subcommand '" + arg + "'");
+      if (subcommand->command && call.json)
+        return usageError(err, "--json is not offered by '" + arg + "' (only by run and shell)");
     } else {
       call.items.push_back(arg);
     }
   }
   if (!subcommand) return usageError(err, "no subcommand given");
+  if (subcommand->command) return subcommand->command(CommandContext{{}, out, err, outIsTerminal});
   return subcommand->handler(call);
+}
+
+}  // namespace
+
+int runCli(const std::vector<std::string>& args, LineInput& input, std::ostream& out, std::ostream& err) {
+  return runCliOn(args, input, out, err, false);
 }
 
 int runCli(const std::vector<std::string>& args, int inputFd, std::ostream& out, std::ostream& err) {
   FdLineInput input(inputFd);
-  return runCli(args, input, out, err);
+  // Progress bars only where a person watches the program's own output.
+  return runCliOn(args, input, out, err, &out == &std::cout && ::isatty(STDOUT_FILENO));
 }
 
 int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {

@@ -4,6 +4,9 @@
 //   mirelo [--json] run ITEM...     items on one new object, then destroy it
 //   mirelo [--json] shell           items from standard input, one a line
 //   mirelo help [SUBCOMMAND]        (also --help, SUBCOMMAND --help)
+//   mirelo devices|server|status|search|firmware|tables|dump|display|
+//          set-ip|lock|unlock|reset ...   commands for people (commands.h),
+//                                   which take every argument after their name
 //
 // Exit status: 0 every method returned 0 and every call succeeded; 1 some
 // did not (or the object could not be created); 2 bad usage, an unknown

@@ -161,7 +161,9 @@ bool ItemRunner::run(const Item& item) {
 
 void ItemRunner::processMessages() { MessageLoop::current().processMessages(); }
 
-void ItemRunner::runMessageLoop(int ms) {
+void ItemRunner::runMessageLoop(int ms) { runMessageLoopFor(ms); }
+
+void runMessageLoopFor(int ms) {
   using Clock = std::chrono::steady_clock;
   MessageLoop& loop = MessageLoop::current();
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);

@@ -22,6 +22,9 @@ struct Item {
   int waitMs = 0;                      // Wait
 };
 
+// Runs the calling thread's message loop for ms milliseconds.
+void runMessageLoopFor(int ms);
+
 class ItemRunner {
  public:
   // Takes a reference to the object, reads its type information and connects

@@ -57,16 +57,28 @@ std::string escapeText(std::u16string_view text) {
   return wideToUtf8(escaped);
 }
 
+std::u16string utf8Text(std::string_view utf8) {
+  std::u16string wide = utf8ToWide(utf8);
+  // Invalid bytes would silently become '?'.
+  if (wideToUtf8(wide) != utf8) throw UsageError("the text is not valid UTF-8");
+  return wide;
+}
+
+void requireWindows1251(std::u16string_view text) {
+  for (char16_t c : text) {
+    std::u16string_view one(&c, 1);
+    if (ansiToWide(wideToAnsi(one)) == one) continue;
+    if (c >= 0xD800 && c <= 0xDFFF) throw UsageError("a character beyond U+FFFF has no Windows-1251 byte");
+    throw UsageError(format("'%s' (U+%.4X) has no Windows-1251 byte", wideToUtf8(one).c_str(),
+                            static_cast<unsigned>(c)));
+  }
+}
+
 std::u16string unescapeText(std::string_view utf8) {
   std::u16string text;
   // A backslash never occurs inside a multi-byte UTF-8 sequence, so the plain
   // runs between escapes convert on their own.
-  auto plain = [&text](std::string_view run) {
-    std::u16string wide = utf8ToWide(run);
-    // Invalid bytes would silently become '?'.
-    if (wideToUtf8(wide) != run) throw UsageError("the text is not valid UTF-8");
-    text += wide;
-  };
+  auto plain = [&text](std::string_view run) { text += utf8Text(run); };
   size_t start = 0;
   for (size_t i = 0; i < utf8.size(); ++i) {
     if (utf8[i] != '\\') continue;
@@ -146,15 +158,7 @@ Variant parseValue(VARTYPE vt, std::string_view utf8) {
       return Variant(parseBoolean(utf8));
     case VT_BSTR: {
       std::u16string text = unescapeText(utf8);
-      // The object keeps 8-bit Windows-1251 text: a character without a byte
-      // there would reach the terminal or a file name as '?'.
-      for (char16_t c : text) {
-        std::u16string_view one(&c, 1);
-        if (ansiToWide(wideToAnsi(one)) == one) continue;
-        if (c >= 0xD800 && c <= 0xDFFF) throw UsageError("a character beyond U+FFFF has no Windows-1251 byte");
-        throw UsageError(format("'%s' (U+%.4X) has no Windows-1251 byte", wideToUtf8(one).c_str(),
-                                static_cast<unsigned>(c)));
-      }
+      requireWindows1251(text);
       return Variant(std::move(text));
     }
     default:

@@ -15,6 +15,12 @@ namespace mirelo::shell {
 
 // UTF-16 text of the object to one UTF-8 output field, escaped.
 std::string escapeText(std::u16string_view text);
+// UTF-8 text taken as it is (no escapes) to UTF-16; raises UsageError for
+// bytes that are not UTF-8.
+std::u16string utf8Text(std::string_view utf8);
+// Raises UsageError when text holds a character that Windows-1251 lacks: the
+// object keeps 8-bit text, so it would reach a terminal or a file name as '?'.
+void requireWindows1251(std::u16string_view text);
 // A UTF-8 input field with escapes to UTF-16; raises UsageError for an
 // unknown escape, "\x" without two hexadecimal digits, a trailing "\" or
 // bytes that are not UTF-8.
