@@ -11,10 +11,7 @@
 namespace mirelo {
 
 ComPtr<IVistel4> createDriverObject() {
-  // By its programmatic identifier, as every host creates it: the registered
-  // libmirelo.so when there is one, else the class linked into this program.
-  registerLinkedClass(VistelLinkedClass());
-  return createObject<IVistel4>(u"Addin.Vistel");
+  return CreateVistelObject<IVistel4>();
 }
 
 // ---- sink ----

@@ -20,6 +20,16 @@ TComServer& VistelServer();
 // carry the driver themselves: registerLinkedClass(VistelLinkedClass()).
 LinkedClass VistelLinkedClass();
 
+// The driver object as every host of ours creates it: by its programmatic
+// identifier, from the registered libmirelo.so when there is one, else from
+// the class linked into the program (so a fresh build works unregistered).
+// Raises EOleSysError when it cannot be made.
+template <class I>
+ComPtr<I> CreateVistelObject() {
+  registerLinkedClass(VistelLinkedClass());
+  return createObject<I>(u"Addin.Vistel");
+}
+
 }  // namespace mirelo
 
 extern "C" {

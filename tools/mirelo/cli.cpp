@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "driver/addin/vistel_server.h"
 #include "driver/automation/vistel.h"
 #include "platform/cp1251.h"
 #include "tools/mirelo/commands.h"
@@ -252,8 +253,13 @@ struct Session {
   std::unique_ptr<ItemRunner> runner;
 
   explicit Session(const Invocation& call) : report(call.out, call.json) {
-    ComPtr<IDispatch> object(CreateVistel());
+    ComPtr<IDispatch> object = CreateVistelObject<IDispatch>();
     runner = std::make_unique<ItemRunner>(*object, report);
+  }
+  ~Session() {
+    runner.reset();
+    // The library that made the object may be unloaded now.
+    CoFreeUnusedLibraries();
   }
 };
 

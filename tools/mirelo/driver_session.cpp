@@ -1,5 +1,6 @@
 #include "tools/mirelo/driver_session.h"
 
+#include "driver/addin/vistel_server.h"
 #include "driver/automation/vistel.h"
 #include "driver/protocol/driver_error.h"
 #include "platform/com/error_info.h"
@@ -75,7 +76,7 @@ int printHelp(const CommandContext& context, const char* help) {
 
 const char* protocolName(int32_t protocol) { return protocol == 0 ? "UDP" : protocol == 1 ? "TCP" : "?"; }
 
-DriverSession::DriverSession() : dispatch_(CreateVistel()) {
+DriverSession::DriverSession() : dispatch_(CreateVistelObject<IDispatch>()) {
   check(dispatch_->QueryInterface(IID_IVistel4, object_.putVoid()));
 }
 

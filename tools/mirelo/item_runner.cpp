@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "platform/com/creation.h"
 #include "platform/com/error_info.h"
 #include "platform/cp1251.h"
 #include "platform/message_loop.h"
@@ -159,7 +160,11 @@ bool ItemRunner::run(const Item& item) {
   return false;
 }
 
-void ItemRunner::processMessages() { MessageLoop::current().processMessages(); }
+void ItemRunner::processMessages() {
+  // What an object of the registered library has posted comes first.
+  processServerMessages();
+  MessageLoop::current().processMessages();
+}
 
 void ItemRunner::runMessageLoop(int ms) { runMessageLoopFor(ms); }
 
