@@ -36,6 +36,32 @@ TEST(MessageLoop, PostedMessagesArriveInOrderOnlyWhenProcessed) {
   EXPECT_EQ(poll(&entry, 1, 0), 0) << "nothing pending once processed";
 }
 
+TEST(MessageLoop, PostsMadeWhileDeliveringAreDeliveredAndNothingIsLeftSignalled) {
+  int count = 0;
+  std::unique_ptr<MessageWindow> window;
+  window = std::make_unique<MessageWindow>([&](const Message& m) {
+    ++count;
+    if (m.wParam < 5) window->post(WM_USER, m.wParam + 1);
+  });
+  window->post(WM_USER, 0);
+  EXPECT_EQ(MessageLoop::current().processMessages(), 6);
+  EXPECT_EQ(count, 6);
+  pollfd entry{MessageLoop::current().fd(), POLLIN, 0};
+  EXPECT_EQ(poll(&entry, 1, 0), 0);
+}
+
+TEST(MessageLoop, AProcedureThatNeverStopsPostingLeavesTheLoopSignalled) {
+  std::unique_ptr<MessageWindow> window;
+  window = std::make_unique<MessageWindow>([&](const Message&) { window->post(WM_USER); });
+  window->post(WM_USER);
+  MessageLoop::current().processMessages();  // returns: rounds are bounded
+  pollfd entry{MessageLoop::current().fd(), POLLIN, 0};
+  EXPECT_EQ(poll(&entry, 1, 0), 1) << "a host loop is told there is more";
+  window.reset();
+  MessageLoop::current().processMessages();
+  EXPECT_EQ(poll(&entry, 1, 0), 0);
+}
+
 TEST(MessageLoop, DestroyedWindowLosesItsPendingMessages) {
   int calls = 0;
   auto window = std::make_unique<MessageWindow>([&](const Message&) { ++calls; });
