@@ -35,18 +35,7 @@ HRESULT TComObjectFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void
   return object->QueryInterface(riid, ppvObject);
 }
 
-HRESULT TComObjectFactory::LockServer(BOOL fLock) {
-  std::atomic<long>& locks = server_.Locks();
-  if (fLock) {
-    locks.fetch_add(1);
-    return S_OK;
-  }
-  long current = locks.load();
-  do {
-    if (current <= 0) return E_UNEXPECTED;
-  } while (!locks.compare_exchange_weak(current, current - 1));
-  return S_OK;
-}
+HRESULT TComObjectFactory::LockServer(BOOL fLock) { return changeServerLock(server_.Locks(), fLock); }
 
 HRESULT TComObjectFactory::GetDescriptor(INT* pFd) { return pumpGetDescriptor(pFd); }
 HRESULT TComObjectFactory::ProcessMessages(INT* pDelivered) { return pumpProcessMessages(pDelivered); }

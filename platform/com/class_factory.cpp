@@ -21,16 +21,20 @@ HRESULT ClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** pp
   return object->QueryInterface(riid, ppvObject);
 }
 
-HRESULT ClassFactory::LockServer(BOOL fLock) {
-  if (fLock) {
-    locks_.fetch_add(1);
+HRESULT changeServerLock(std::atomic<long>& locks, BOOL lock) {
+  if (lock) {
+    locks.fetch_add(1);
     return S_OK;
   }
-  long current = locks_.load();
+  // Never below zero: an unbalanced unlock must not let the library unload
+  // under a client that still holds a lock.
+  long current = locks.load();
   do {
     if (current <= 0) return E_UNEXPECTED;
-  } while (!locks_.compare_exchange_weak(current, current - 1));
+  } while (!locks.compare_exchange_weak(current, current - 1));
   return S_OK;
 }
+
+HRESULT ClassFactory::LockServer(BOOL fLock) { return changeServerLock(locks_, fLock); }
 
 }  // namespace mirelo

@@ -23,6 +23,10 @@ class IClassFactory : public IUnknown {
   ~IClassFactory() = default;
 };
 
+// LockServer's count: up on lock, down on unlock but never below zero
+// (E_UNEXPECTED then).
+HRESULT changeServerLock(std::atomic<long>& locks, BOOL lock);
+
 // CreateInstance: an outer object gives CLASS_E_NOAGGREGATION, a null target
 // E_POINTER; otherwise the creation function makes the object (an exception
 // from it becomes its status: EOleSysError's code, E_OUTOFMEMORY, E_FAIL)
