@@ -9,6 +9,7 @@
 //     lookup time beside that of a ten-row list.
 // Goals: at concurrency 1 kavrin's p50 is at most twice the plain server's;
 // at 256 its rate is at least half the plain server's.
+#include <sched.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <netinet/in.h>
@@ -50,6 +51,7 @@ constexpr int kConcurrencies[] = {1, 16, 256};
 
 struct Options {
   double scale = 1.0;  // multiplies the scan counts
+  bool oneCpu = false;  // everything on CPU 0
   bool quick = false;
 };
 
@@ -489,15 +491,27 @@ int main(int argc, char** argv) {
     } else if (arg == "--scale" && i + 1 < argc) {
       options.scale = std::atof(argv[++i]);
       if (!(options.scale > 0) || options.scale > 100) options.scale = 1;
+    } else if (arg == "--one-cpu") {
+      options.oneCpu = true;
     } else {
       std::fprintf(arg == "--help" ? stdout : stderr,
-                   "usage: bench_responder [--quick] [--scale F]\n"
+                   "usage: bench_responder [--quick] [--scale F] [--one-cpu]\n"
                    "  --quick    a short smoke run (a tenth of the scans, 100000 rows for part 2)\n"
-                   "  --scale F  multiply the scan counts by F\n");
+                   "  --scale F  multiply the scan counts by F\n"
+                   "  --one-cpu  run everything (load, plain server, kavrin) on CPU 0, so that\n"
+                   "             latencies compare at one placement (a cross-CPU wake-up alone\n"
+                   "             costs some 50 us on these machines)\n");
       return arg == "--help" ? 0 : 2;
     }
   }
   setenv("MIRELO_LOOPBACK_ONLY", "1", 1);
+  if (options.oneCpu) {
+    // Inherited by every thread made later and by the kavrin processes.
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    CPU_SET(0, &cpus);
+    sched_setaffinity(0, sizeof cpus, &cpus);
+  }
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 4096) {
     limit.rlim_cur = std::min<rlim_t>(4096, limit.rlim_max);
