@@ -9,9 +9,9 @@
 //     lookup time beside that of a ten-row list.
 // Goals: at concurrency 1 kavrin's p50 is at most twice the plain server's;
 // at 256 its rate is at least half the plain server's.
-#include <sched.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/epoll.h>
