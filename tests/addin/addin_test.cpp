@@ -28,6 +28,21 @@ class AddinTest : public ::testing::Test {
     test::TcpListener probe;
     return probe.port;
   }
+
+  // Logging into log, a UDP server open on a free port: that port.
+  uint16_t openLoggingUdpServer(const std::string& log) {
+    EXPECT_EQ(host.set("LogFileName", log.c_str()), S_OK);
+    EXPECT_EQ(host.set("LogEnabled", Variant(true)), S_OK);
+    EXPECT_EQ(host.set("ServerProtocol", Variant(int32_t{0})), S_OK);
+    int32_t port;
+    {
+      test::UdpPeer probe;
+      port = probe.port;
+    }
+    EXPECT_EQ(host.set("ServerPort", Variant(port)), S_OK);
+    EXPECT_EQ(host.call("OpenServer"), 0);
+    return static_cast<uint16_t>(port);
+  }
 };
 
 // A host's sink of IVistelEvents that writes into a journal shared with the platform.
@@ -358,19 +373,10 @@ TEST_F(AddinTest, AFailingExternalEventDoesNotStrandTheQueue) {
   host.connection->failuresLeft = 1;
   host.init();
   std::string log = registry.path("driver.log");
-  ASSERT_EQ(host.set("LogFileName", log.c_str()), S_OK);
-  ASSERT_EQ(host.set("LogEnabled", Variant(true)), S_OK);
-  ASSERT_EQ(host.set("ServerProtocol", Variant(int32_t{0})), S_OK);
+  uint16_t port = openLoggingUdpServer(log);
   test::UdpPeer terminal;
-  int32_t port;
-  {
-    test::UdpPeer probe;
-    port = probe.port;
-  }
-  ASSERT_EQ(host.set("ServerPort", Variant(port)), S_OK);
-  ASSERT_EQ(host.call("OpenServer"), 0);
-  terminal.sendTo(static_cast<uint16_t>(port), std::string("\xAB\x00" "1", 3));
-  terminal.sendTo(static_cast<uint16_t>(port), std::string("\xAB\x00" "2", 3));
+  terminal.sendTo(port, std::string("\xAB\x00" "1", 3));
+  terminal.sendTo(port, std::string("\xAB\x00" "2", 3));
   ASSERT_TRUE(host.pumpUntil([&] { return host.connection->events.size() == 2; }));
   EXPECT_EQ(host.connection->events[0].data, "1");
   EXPECT_EQ(host.connection->events[1].data, "2");
@@ -392,19 +398,10 @@ TEST_F(AddinTest, AFailingExternalEventIsLoggedWhenTheSinkIsFine) {
   host.connection->failuresLeft = 1;
   host.init();
   std::string log = registry.path("driver.log");
-  ASSERT_EQ(host.set("LogFileName", log.c_str()), S_OK);
-  ASSERT_EQ(host.set("LogEnabled", Variant(true)), S_OK);
-  ASSERT_EQ(host.set("ServerProtocol", Variant(int32_t{0})), S_OK);
+  uint16_t port = openLoggingUdpServer(log);
   test::UdpPeer terminal;
-  int32_t port;
-  {
-    test::UdpPeer probe;
-    port = probe.port;
-  }
-  ASSERT_EQ(host.set("ServerPort", Variant(port)), S_OK);
-  ASSERT_EQ(host.call("OpenServer"), 0);
-  terminal.sendTo(static_cast<uint16_t>(port), std::string("\xAB\x00" "A", 3));
-  terminal.sendTo(static_cast<uint16_t>(port), std::string("\xAB\x00" "B", 3));
+  terminal.sendTo(port, std::string("\xAB\x00" "A", 3));
+  terminal.sendTo(port, std::string("\xAB\x00" "B", 3));
   ASSERT_TRUE(host.pumpUntil([&] { return host.connection->events.size() == 2; }));
   EXPECT_EQ(host.connection->events[1].data, "B");
   host.call("CloseServer");
