@@ -14,22 +14,13 @@
 #include <string>
 #include <string_view>
 
+#include "test_support.h"
+
 namespace termsim_test {
 
-inline sockaddr_in loopback(uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
+using mirelo::test::loopback;
 
-inline uint16_t localPort(int fd) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
-}
+inline uint16_t localPort(int fd) { return mirelo::test::boundPort(fd); }
 
 // "BB 00 1A" -> bytes.
 inline std::string bytes(std::string_view hex) {
