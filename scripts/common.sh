@@ -1,7 +1,7 @@
 # Shared by run.sh and test.sh: install missing Debian packages, then
 # configure and build with CMake and Ninja.
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libsqlite3-dev qt6-base-dev)
+packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libsqlite3-dev qt6-base-dev)
 
 install_missing() {
   local missing=()
@@ -20,6 +20,13 @@ install_missing() {
 configure_and_build() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" -G Ninja -DMIRELO_GUI=ON "$@" >/dev/null
+  local launcher=()
+  # ccache keeps a clean checkout's second build (the sanitizer pass, CI's
+  # next run) from compiling what has not changed.
+  if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+  fi
+  cmake -S . -B "$dir" -G Ninja -DMIRELO_GUI=ON "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir"
 }
