@@ -35,7 +35,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/automation/vistel.h"
+#include "mirelo/vistel.h"
 #include "platform/cp1251.h"
 #include "responder/price_list.h"
 #include "tools/termsim/scanner.h"
@@ -230,7 +230,7 @@ class Kavrin {
     return port;
   }
   static void storeSettings(int32_t protocol, uint16_t port) {
-    ComPtr<IVistel4> object = CreateVistel();
+    ComPtr<IVistel4> object = createVistelObject<IVistel4>();
     LONG result = 0;
     object->put_ServerProtocol(protocol);
     object->put_ServerPort(port);

@@ -1,18 +1,13 @@
 #include "responder/driver_object.h"
 
-#include "driver/addin/vistel_server.h"
-#include "driver/automation/vistel.h"
-#include "platform/com/creation.h"
-#include "platform/com/error_info.h"
+#include "client/call_failure.h"
 #include "platform/cp1251.h"
 #include "platform/exception.h"
 #include "platform/format.h"
 
 namespace mirelo {
 
-ComPtr<IVistel4> createDriverObject() {
-  return CreateVistelObject<IVistel4>();
-}
+ComPtr<IVistel4> createDriverObject() { return createVistelObject<IVistel4>(); }
 
 // ---- sink ----
 
@@ -53,11 +48,8 @@ TDriverObject::~TDriverObject() {
 
 void TDriverObject::check(HRESULT hr, const char* member) {
   if (SUCCEEDED(hr)) return;
-  ComPtr<IErrorInfo> info;
-  BSTR description;
-  if (GetErrorInfo(0, info.put()) == S_OK && info && SUCCEEDED(info->GetDescription(&description)) &&
-      !description.empty())
-    throw Exception(wideToAnsi(description));
+  CallFailure failure = takeCallFailure(hr);
+  if (failure.described) throw Exception(failure.text);
   throw Exception(format("%s: 0x%.8X", member, static_cast<unsigned>(hr)));
 }
 

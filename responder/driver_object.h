@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "driver/automation/vistel_interfaces.h"
+#include "mirelo/vistel.h"
 #include "platform/com/connection_point.h"
 #include "platform/com/unknown.h"
 

@@ -160,10 +160,7 @@ int runHeadless(const THeadlessOptions& options, FILE* out, FILE* err) {
       responder->SetServerOpen(false);
       return 1;
     }
-    if (fds[0].revents) {
-      processServerMessages();
-      loop.processMessages();
-    }
+    if (fds[0].revents) loop.processMessages();
     if (!fds[1].revents) continue;
     while (int signal = signals.take()) {
       if (signal == SIGHUP) {

@@ -1,7 +1,7 @@
 #include "driver/addin/vistel_server.h"
 
 #include "driver/addin/ole_1c.h"
-#include "driver/automation/vistel_interfaces.h"
+#include "mirelo/vistel.h"
 
 namespace mirelo {
 
@@ -24,10 +24,6 @@ TComServer& VistelServer() {
     return s;
   }();
   return server;
-}
-
-LinkedClass VistelLinkedClass() {
-  return LinkedClass{CLASS_Vistel, kVistelProgID, &DllGetClassObject};
 }
 
 }  // namespace mirelo

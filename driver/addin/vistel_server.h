@@ -7,28 +7,13 @@
 //
 // The property page's factory joins the server with the dialogs.
 #include "driver/automation/com_server.h"
-#include "platform/com/creation.h"
 
 namespace mirelo {
 
 inline constexpr const char* kServerName = "Addin";
-inline constexpr const char* kVistelProgID = "Addin.Vistel";
 
 // This module's server with its factories, made on first use.
 TComServer& VistelServer();
-// The control class as a class linked into the program, for hosts that
-// carry the driver themselves: registerLinkedClass(VistelLinkedClass()).
-LinkedClass VistelLinkedClass();
-
-// The driver object as every host of ours creates it: by its programmatic
-// identifier, from the registered libmirelo.so when there is one, else from
-// the class linked into the program (so a fresh build works unregistered).
-// Raises EOleSysError when it cannot be made.
-template <class I>
-ComPtr<I> CreateVistelObject() {
-  registerLinkedClass(VistelLinkedClass());
-  return createObject<I>(u"Addin.Vistel");
-}
 
 }  // namespace mirelo
 

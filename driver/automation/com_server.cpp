@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "driver/automation/vistel_interfaces.h"
+#include "mirelo/vistel.h"
 #include "platform/com/error_info.h"
 #include "platform/cp1251.h"
 #include "platform/exception.h"
@@ -15,30 +15,14 @@ namespace mirelo {
 // ---- factory ----
 
 TComObjectFactory::TComObjectFactory(TComServer& server, TClassInfo info, Creator create)
-    : server_(server), info_(std::move(info)), create_(std::move(create)) {}
+    : ClassFactory(std::move(create), server.Locks(),
+                   ansiToWide(server.ServerName() + "." + info.className)),
+      server_(server),
+      info_(std::move(info)) {}
 
 std::string TComObjectFactory::ProgID() const {
   return server_.ServerName() + "." + info_.className;
 }
-
-HRESULT TComObjectFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) {
-  if (!ppvObject) return E_POINTER;
-  *ppvObject = nullptr;
-  if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-  ComPtr<IUnknown> object;
-  try {
-    object = create_();
-  } catch (...) {
-    return reportCurrentException(IID_IClassFactory, ansiToWide(ProgID()));
-  }
-  if (!object) return E_OUTOFMEMORY;
-  return object->QueryInterface(riid, ppvObject);
-}
-
-HRESULT TComObjectFactory::LockServer(BOOL fLock) { return changeServerLock(server_.Locks(), fLock); }
-
-HRESULT TComObjectFactory::GetDescriptor(INT* pFd) { return pumpGetDescriptor(pFd); }
-HRESULT TComObjectFactory::ProcessMessages(INT* pDelivered) { return pumpProcessMessages(pDelivered); }
 
 // ---- server ----
 

@@ -13,7 +13,6 @@
 
 #include "platform/com/class_factory.h"
 #include "platform/com/class_registry.h"
-#include "platform/com/message_pump.h"
 #include "platform/registry/registry.h"
 
 namespace mirelo {
@@ -34,24 +33,13 @@ struct TClassInfo {
   bool internal = false;  // never registered
 };
 
-// A class factory of the server: it makes objects through its creation
-// function (the objects count themselves, TComServerObject), counts its
-// locks in the server and answers IMessagePump for hosts that load the
-// library (platform/com/message_pump.h).
-class TComObjectFactory final : public ComObject<IClassFactory, IMessagePump> {
+// A class factory of the server: the runtime's factory (creation, locks
+// counted in the server, failures under the class's programmatic
+// identifier) with what registration records of its class. The objects
+// count themselves (TComServerObject).
+class TComObjectFactory final : public ClassFactory {
  public:
-  using Creator = std::function<ComPtr<IUnknown>()>;
-
   TComObjectFactory(TComServer& server, TClassInfo info, Creator create);
-
-  // An outer object: CLASS_E_NOAGGREGATION; a null target: E_POINTER; a
-  // creation that raises: its status (exceptionCode); an interface the
-  // object lacks: E_NOINTERFACE, and the object is gone again.
-  HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override;
-  // Unlocking below zero is refused with E_UNEXPECTED.
-  HRESULT LockServer(BOOL fLock) override;
-  HRESULT GetDescriptor(INT* pFd) override;
-  HRESULT ProcessMessages(INT* pDelivered) override;
 
   const TClassInfo& Info() const { return info_; }
   std::string ProgID() const;
@@ -59,7 +47,6 @@ class TComObjectFactory final : public ComObject<IClassFactory, IMessagePump> {
  private:
   TComServer& server_;
   TClassInfo info_;
-  Creator create_;
 };
 
 // The type library as registration describes it.

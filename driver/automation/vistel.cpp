@@ -2,8 +2,8 @@
 
 #include "driver/automation/dialog_host.h"
 #include "driver/devices/driver_params.h"
-#include "driver/net/wsa_error.h"
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/wsa_error.h"
+#include "driver/errors/driver_error.h"
 #include "platform/com/error_info.h"
 #include "platform/cp1251.h"
 #include "platform/format.h"
@@ -480,7 +480,11 @@ BSTR TVistel::GetDeviceCodeDescription() {
   return wide(dump_.DeviceCode < 4 ? kDeviceCodeTexts[dump_.DeviceCode] : "Неизвестный код устройства");
 }
 LONG TVistel::DoUpdateSoft() {
-  return run([&] { Driver().UpdateFirmware(softFileName_); });
+  return run([&] {
+    Driver().UpdateFirmware(softFileName_, [this](int block, int count) {
+      if (progressSink_) progressSink_->FirmwareBlock(block, count);
+    });
+  });
 }
 
 // ---- plain stored values ----
@@ -722,6 +726,37 @@ LONG TVistel::DoShowTables() {
     if (!host) throw Exception(DialogsUnavailableText);
     host->ShowTables(*this);
   });
+}
+
+// ---- private interfaces ----
+
+HRESULT TVistel::StartSearch(const BSTR& address, LONG localPort, LONG remotePort,
+                             VARIANT_BOOL allTypes, IVistelSearchSink* sink, LONG* resultCode) {
+  if (!resultCode) return E_POINTER;
+  *resultCode = run([&] {
+    search_.reset();
+    searchSink_ = sink;
+    search_ = std::make_unique<TDeviceSearch>(std::to_string(localPort), std::to_string(remotePort));
+    search_->ShowAllTypes = allTypes != VARIANT_FALSE;
+    search_->OnFound = [this](const TFoundDevice& found) {
+      if (searchSink_)
+        searchSink_->Found(wide(found.IPAddress), found.Port, found.SerialNumber, found.ModelCode,
+                           wide(found.TypeName));
+    };
+    search_->Start(ansi(address));
+  });
+  return S_OK;
+}
+
+HRESULT TVistel::StopSearch() {
+  search_.reset();
+  searchSink_ = nullptr;
+  return S_OK;
+}
+
+HRESULT TVistel::SetProgressSink(IVistelProgressSink* sink) {
+  progressSink_ = sink;
+  return S_OK;
 }
 
 }  // namespace mirelo

@@ -11,7 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "driver/automation/vistel_interfaces.h"
+#include "mirelo/vistel.h"
+#include "driver/devices/device_search.h"
 #include "driver/devices/devices.h"
 #include "driver/protocol/custom_driver.h"
 #include "driver/protocol/status_rec.h"
@@ -51,7 +52,8 @@ struct MemberType<VARIANT> {
   using type = Variant;
 };
 
-class TVistel : public ComObject<DispatchImpl<TVistel, IVistel4>, IConnectionPointContainer> {
+class TVistel : public ComObject<DispatchImpl<TVistel, IVistel4>, IConnectionPointContainer,
+                                 IVistelSearch, IVistelProgress> {
  public:
   // Initialises as the control framework does: log defaults, device list,
   // driver parameters, the current device applied. Failures there end the
@@ -82,6 +84,12 @@ class TVistel : public ComObject<DispatchImpl<TVistel, IVistel4>, IConnectionPoi
   // ---- IConnectionPointContainer ----
   HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
   HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+
+  // ---- private interfaces ----
+  HRESULT StartSearch(const BSTR& address, LONG localPort, LONG remotePort, VARIANT_BOOL allTypes,
+                      IVistelSearchSink* sink, LONG* resultCode) override;
+  HRESULT StopSearch() override;
+  HRESULT SetProgressSink(IVistelProgressSink* sink) override;
 
   // ---- events ----
   // Raises DataEvent on the connected sink; without one the message is dropped.
@@ -148,6 +156,9 @@ class TVistel : public ComObject<DispatchImpl<TVistel, IVistel4>, IConnectionPoi
   std::string resultText_;
   std::string fileName_;
   ComPtr<IDispatch> sink_;
+  std::unique_ptr<TDeviceSearch> search_;
+  ComPtr<IVistelSearchSink> searchSink_;
+  ComPtr<IVistelProgressSink> progressSink_;
   std::string commandData_, barcode_;
   std::unique_ptr<Registry> registry_;
   std::unique_ptr<ConnectionPoint> events_;

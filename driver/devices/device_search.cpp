@@ -2,7 +2,7 @@
 
 #include <arpa/inet.h>
 
-#include "driver/devices/devices.h"
+#include "driver/protocol/status_rec.h"
 #include "platform/bytes.h"
 
 namespace mirelo {

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "driver/devices/registry_layout.h"
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "platform/cp1251.h"
 #include "platform/format.h"
 #include "platform/registry/registry.h"
@@ -239,24 +239,6 @@ void TDevices::Save(Registry& registry) const {
 std::string DeviceCaption(std::string_view name, int32_t number) {
   // Appended rather than formatted so that the name is taken byte for byte.
   return format(number <= 9 ? "№ %d " : "№%d ", number) + std::string(name);
-}
-
-namespace {
-struct DeviceTypeRow {
-  int32_t code;
-  const char* name;
-};
-constexpr DeviceTypeRow kDeviceTypes[] = {
-    {1, "TessarEthernet"},
-    {2, "Vistel"},
-    {3, "TessarMicroEthernet"},
-};
-}  // namespace
-
-std::string DeviceTypeName(int32_t code) {
-  for (const auto& row : kDeviceTypes)
-    if (row.code == code) return row.name;
-  return format("Неизвестный тип устройства (%d)", code);
 }
 
 }  // namespace mirelo

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/devices/protocol_type.h"
+#include "mirelo/vistel_protocol.h"
 
 #include "platform/owned_list.h"
 
@@ -114,7 +114,5 @@ class TDevices : public OwnedList<TDevice> {
 // "№ %d %s" for numbers up to 9, "№%d %s" from 10 on, so that the captions
 // sort as text in number order.
 std::string DeviceCaption(std::string_view name, int32_t number);
-// The terminal model named by the code a terminal reports.
-std::string DeviceTypeName(int32_t code);
 
 }  // namespace mirelo

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/devices/protocol_type.h"
+#include "mirelo/vistel_protocol.h"
 
 namespace mirelo {
 

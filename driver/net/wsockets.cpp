@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "driver/net/wsa_error.h"
+#include "driver/errors/wsa_error.h"
 #include "platform/format.h"
 
 namespace mirelo {

@@ -2,8 +2,8 @@
 
 #include <arpa/inet.h>
 
-#include "driver/net/wsa_error.h"
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/wsa_error.h"
+#include "driver/errors/driver_error.h"
 #include "platform/format.h"
 
 namespace mirelo {

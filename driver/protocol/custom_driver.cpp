@@ -1,6 +1,6 @@
 #include "driver/protocol/custom_driver.h"
 
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "platform/bytes.h"
 #include "platform/format.h"
 

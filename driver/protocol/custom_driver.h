@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/devices/protocol_type.h"
+#include "mirelo/vistel_protocol.h"
 #include "driver/net/wsockets.h"
 #include "driver/protocol/clients.h"
 #include "driver/protocol/log_file.h"

@@ -4,6 +4,23 @@
 #include "platform/format.h"
 
 namespace mirelo {
+namespace {
+struct DeviceTypeRow {
+  int32_t code;
+  const char* name;
+};
+constexpr DeviceTypeRow kDeviceTypes[] = {
+    {1, "TessarEthernet"},
+    {2, "Vistel"},
+    {3, "TessarMicroEthernet"},
+};
+}  // namespace
+
+std::string DeviceTypeName(int32_t code) {
+  for (const auto& row : kDeviceTypes)
+    if (row.code == code) return row.name;
+  return format("Неизвестный тип устройства (%d)", code);
+}
 
 std::chrono::year_month_day encodeDate(int year, int month, int day) {
   std::chrono::year_month_day date{std::chrono::year(year),

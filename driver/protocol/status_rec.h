@@ -32,4 +32,7 @@ std::chrono::year_month_day encodeDate(int year, int month, int day);
 // "dd.mm.yyyy", the short date form that hosts are shown.
 std::string dateText(const std::chrono::year_month_day& date);
 
+// The terminal model named by the code a terminal reports.
+std::string DeviceTypeName(int32_t code);
+
 }  // namespace mirelo

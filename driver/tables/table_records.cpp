@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "driver/tables/tables.h"
 #include "platform/bytes.h"
 #include "platform/exception.h"

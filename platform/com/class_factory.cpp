@@ -4,8 +4,8 @@
 
 namespace mirelo {
 
-ClassFactory::ClassFactory(Creator create, std::atomic<long>& locks)
-    : create_(std::move(create)), locks_(locks) {}
+ClassFactory::ClassFactory(Creator create, std::atomic<long>& locks, std::u16string source)
+    : create_(std::move(create)), locks_(locks), source_(std::move(source)) {}
 
 HRESULT ClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) {
   if (!ppvObject) return E_POINTER;
@@ -15,7 +15,7 @@ HRESULT ClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** pp
   try {
     object = create_();
   } catch (...) {
-    return exceptionCode(std::current_exception());
+    return reportCurrentException(IID_IClassFactory, source_);
   }
   if (!object) return E_OUTOFMEMORY;
   return object->QueryInterface(riid, ppvObject);

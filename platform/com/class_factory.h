@@ -3,6 +3,7 @@
 // creation function and counts its locks.
 #include <atomic>
 #include <functional>
+#include <string>
 
 #include "platform/com/types.h"
 #include "platform/com/unknown.h"
@@ -29,15 +30,16 @@ HRESULT changeServerLock(std::atomic<long>& locks, BOOL lock);
 
 // CreateInstance: an outer object gives CLASS_E_NOAGGREGATION, a null target
 // E_POINTER; otherwise the creation function makes the object (an exception
-// from it becomes its status: EOleSysError's code, E_OUTOFMEMORY, E_FAIL)
-// and the object is asked for riid (E_NOINTERFACE leaves nothing alive).
+// from it becomes its status, EOleSysError's code, E_OUTOFMEMORY or E_FAIL,
+// with its message in the thread's error information under `source`) and
+// the object is asked for riid (E_NOINTERFACE leaves nothing alive).
 // LockServer counts up and down in `locks`, which the library's
 // DllCanUnloadNow reads; unlocking below zero is refused with E_UNEXPECTED.
-class ClassFactory final : public ComObject<IClassFactory> {
+class ClassFactory : public ComObject<IClassFactory> {
  public:
   using Creator = std::function<ComPtr<IUnknown>()>;
 
-  ClassFactory(Creator create, std::atomic<long>& locks);
+  ClassFactory(Creator create, std::atomic<long>& locks, std::u16string source = u"IClassFactory");
 
   HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override;
   HRESULT LockServer(BOOL fLock) override;
@@ -45,6 +47,7 @@ class ClassFactory final : public ComObject<IClassFactory> {
  private:
   Creator create_;
   std::atomic<long>& locks_;
+  std::u16string source_;
 };
 
 }  // namespace mirelo

@@ -4,17 +4,15 @@
 // The class registrations (class_registry.h) name a class's in-process
 // server library; it is loaded with dlopen, its DllGetClassObject gives the
 // class factory, and the factory makes the object. A class that the store
-// does not know may be linked into the program itself (registerLinkedClass),
-// so that a fresh build works before any registration.
+// does not know may have a default server (registerDefaultServer): a library
+// looked for beside this runtime, so that a fresh build and an installed
+// prefix work before any registration.
 //
 // Loaded libraries belong to the thread that loaded them, as an apartment's
 // do. CoFreeUnusedLibraries unloads those whose DllCanUnloadNow answers S_OK;
-// the thread's end unloads the rest that may go. A library whose class
-// factories answer IMessagePump has its message loop driven from the
-// thread's own MessageLoop (a watcher thread posts a message there whenever
-// the library's loop has something, and the owning thread then processes
-// it), so a host keeps running one loop and still receives the events of
-// objects made inside the library.
+// the thread's end unloads the rest that may go. A library shares this
+// runtime, and with it the thread's one MessageLoop: the objects it makes
+// post to the loop the host already drives.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,27 +35,30 @@ using DllCanUnloadNowFunction = HRESULT (*)();
 using DllRegisterServerFunction = HRESULT (*)();
 using DllUnregisterServerFunction = HRESULT (*)();
 
-// A class whose server is linked into the program.
-struct LinkedClass {
+// A class served without registration by a library of its own.
+struct DefaultServer {
   CLSID clsid{};
-  std::string progId;  // Windows-1251; may be empty
-  DllGetClassObjectFunction getClassObject = nullptr;
+  std::string progId;   // Windows-1251; may be empty
+  std::string library;  // a path, or a file name looked for beside this runtime
 };
-// Adds a linked class (replacing one with the same identifier); any thread.
-void registerLinkedClass(const LinkedClass& linked);
-void revokeLinkedClass(REFCLSID clsid);
+// Adds a default server (replacing one with the same identifier); any thread.
+void registerDefaultServer(const DefaultServer& server);
+void revokeDefaultServer(REFCLSID clsid);
+// The path a default server's library is loaded from: a name with a slash as
+// it stands, a bare file name in the folder this runtime was loaded from.
+std::string defaultServerPath(const std::string& library);
 
 // The class of a programmatic identifier: the registrations first, then the
-// linked classes. CO_E_CLASSSTRING when neither knows it (or for null).
+// default servers. CO_E_CLASSSTRING when neither knows it (or for null).
 HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid);
 // The class factory (or the interface riid of it): the registered in-process
-// server, else the linked class. Statuses: E_POINTER for a null output;
+// server, else the default server. Statuses: E_POINTER for a null output;
 // REGDB_E_CLASSNOTREG for a class known to neither (and for a context
-// without CLSCTX_INPROC_SERVER); CO_E_DLLNOTFOUND when the registered
-// library cannot be loaded, CO_E_ERRORINDLL when it lacks DllGetClassObject
-// (both leave the loader's message in the thread's error information);
-// REGDB_E_READREGDB when the store cannot be read and no linked class helps;
-// otherwise the server's own answer.
+// without CLSCTX_INPROC_SERVER); CO_E_DLLNOTFOUND when the library cannot be
+// loaded, CO_E_ERRORINDLL when it lacks DllGetClassObject (both leave the
+// loader's message in the thread's error information); REGDB_E_READREGDB
+// when the store cannot be read and no default server helps; otherwise the
+// server's own answer.
 HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void* pvReserved, REFIID riid,
                          void** ppv);
 // CoGetClassObject, then the factory's CreateInstance.
@@ -70,7 +71,7 @@ void CoFreeUnusedLibraries();
 // identifier (CLSIDFromProgID). CO_E_CLASSSTRING for anything else.
 HRESULT classIdFromText(std::u16string_view text, CLSID* clsid);
 // Creates an object of the class named by text and asks it for riid. A name
-// that no registration and no linked class knows is REGDB_E_CLASSNOTREG.
+// that no registration and no default server knows is REGDB_E_CLASSNOTREG.
 HRESULT createObject(std::u16string_view text, REFIID riid, void** object);
 // The same for interface I; raises EOleSysError with the status.
 template <class I>
@@ -79,11 +80,6 @@ ComPtr<I> createObject(std::u16string_view text) {
   oleCheck(createObject(text, I::kIid, object.putVoid()));
   return object;
 }
-
-// Delivers at once, on the calling thread, what is pending in the message
-// loops of its loaded libraries (without waiting for the watcher): for a host
-// that drains everything before it stops. Returns how many messages.
-int processServerMessages();
 
 // The paths of the server libraries the calling thread holds loaded.
 std::vector<std::string> loadedServerLibraries();

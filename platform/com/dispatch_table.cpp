@@ -457,8 +457,9 @@ HRESULT DispatchTable::invoke(const MemberInvoker& invoker, DISPID dispIdMember,
       pExcepInfo->scode = code;
       pExcepInfo->bstrSource = source();
       pExcepInfo->bstrDescription = std::move(description);
+      pExcepInfo->dwHelpContext = exceptionHelpContext(error);
     } else {
-      reportError(code, type().iid, source(), description);
+      reportError(code, type().iid, source(), description, exceptionHelpContext(error));
     }
     return DISP_E_EXCEPTION;
   }

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/cp1251.h"
+#include "platform/exception.h"
 
 namespace mirelo {
 namespace {
@@ -83,13 +84,14 @@ HRESULT GetErrorInfo(ULONG, IErrorInfo** pperrinfo) {
 }
 
 HRESULT reportError(HRESULT code, REFGUID iid, std::u16string_view source,
-                    std::u16string_view description) {
+                    std::u16string_view description, DWORD helpContext) {
   ComPtr<ICreateErrorInfo> create;
   if (FAILED(CreateErrorInfo(create.put()))) return code;
   BSTR sourceText(source), descriptionText(description);
   create->SetGUID(iid);
   create->SetSource(sourceText.data());
   create->SetDescription(descriptionText.data());
+  create->SetHelpContext(helpContext);
   SetErrorInfo(0, create.as<IErrorInfo>().get());
   return code;
 }
@@ -117,10 +119,21 @@ std::u16string exceptionDescription(const std::exception_ptr& error) {
   }
 }
 
+DWORD exceptionHelpContext(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const Exception& e) {
+    return static_cast<DWORD>(e.HelpContext());
+  } catch (...) {
+    return 0;
+  }
+}
+
 HRESULT reportCurrentException(REFGUID iid, std::u16string_view source) {
   std::exception_ptr error = std::current_exception();
   if (!error) return E_UNEXPECTED;
-  return reportError(exceptionCode(error), iid, source, exceptionDescription(error));
+  return reportError(exceptionCode(error), iid, source, exceptionDescription(error),
+                     exceptionHelpContext(error));
 }
 
 }  // namespace mirelo

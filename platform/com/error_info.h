@@ -71,12 +71,14 @@ HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
 // Sets the thread's error information and returns code, for
 // `return reportError(E_FAIL, iid, u"Addin.Vistel", text);`.
 HRESULT reportError(HRESULT code, REFGUID iid, std::u16string_view source,
-                    std::u16string_view description);
+                    std::u16string_view description, DWORD helpContext = 0);
 // The status for an exception: an EOleSysError's code, E_OUTOFMEMORY for
 // bad_alloc, E_FAIL for any other exception.
 HRESULT exceptionCode(const std::exception_ptr& error);
 // The description for an exception: its message (Windows-1251) in UTF-16.
 std::u16string exceptionDescription(const std::exception_ptr& error);
+// The help context of an Exception (platform/exception.h), else 0.
+DWORD exceptionHelpContext(const std::exception_ptr& error);
 // For a catch (...) block: reports the exception in flight through the
 // thread's error information and returns its status.
 HRESULT reportCurrentException(REFGUID iid, std::u16string_view source);

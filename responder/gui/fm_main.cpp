@@ -62,10 +62,7 @@ TfmMain::TfmMain(std::string settingsPath, QWidget* parent)
   // 2. The driver object, with the DataEvent handler attached.
   responder_ = std::make_unique<TResponder>(list_, notFound_);
   loopNotifier_ = new QSocketNotifier(MessageLoop::current().fd(), QSocketNotifier::Read, this);
-  connect(loopNotifier_, &QSocketNotifier::activated, this, [] {
-    processServerMessages();
-    MessageLoop::current().processMessages();
-  });
+  connect(loopNotifier_, &QSocketNotifier::activated, this, [] { MessageLoop::current().processMessages(); });
 
   // 3. The grid's header and the file dialogs' folder.
   list_.Reset(kStartRows);

@@ -4,18 +4,17 @@
 // connection object that offers IAsyncEvent, registers the extension, uses
 // properties and methods by name through ILanguageExtender, and keeps the
 // external events it receives. The component's messages are delivered by
-// driving the library's message loop through its factory's IMessagePump.
+// this thread's message loop, which the library shares.
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "driver/addin/addin_interfaces.h"
-#include "driver/automation/vistel_interfaces.h"
+#include "mirelo/vistel.h"
 #include "platform/com/class_factory.h"
-#include "platform/com/message_pump.h"
+#include "platform/message_loop.h"
 #include "platform/com/variant_array.h"
 #include "platform/cp1251.h"
 #include "platform/message_loop.h"
@@ -67,7 +66,6 @@ class PlatformHost {
   PlatformHost() {
     if (!library.loaded()) return;
     EXPECT_EQ(library.getClassObject(CLASS_Vistel, IID_IClassFactory, factory.putVoid()), S_OK);
-    EXPECT_EQ(library.getClassObject(CLASS_Vistel, IID_IMessagePump, pump.putVoid()), S_OK);
     if (!factory) return;
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IInitDone, component.putVoid()), S_OK);
     extender = component.as<ILanguageExtender>();
@@ -76,11 +74,10 @@ class PlatformHost {
   ~PlatformHost() {
     extender = nullptr;
     component = nullptr;
-    pump = nullptr;
     factory = nullptr;
   }
 
-  bool ready() const { return component && extender && pump; }
+  bool ready() const { return component && extender; }
 
   void init() { EXPECT_EQ(component->Init(static_cast<IDispatch*>(connection.get())), S_OK); }
   void done() { EXPECT_EQ(component->Done(), S_OK); }
@@ -120,24 +117,14 @@ class PlatformHost {
     return result.vt == VT_EMPTY ? 0 : result.toInt();
   }
 
-  // Drives the component's message loop until done() or the timeout.
+  // Drives this thread's loop, which the component's objects share, until
+  // done() or the timeout.
   bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    INT fd = -1;
-    if (FAILED(pump->GetDescriptor(&fd))) return false;
-    uint32_t start = GetTickCount();
-    for (;;) {
-      pump->ProcessMessages(nullptr);
-      if (done()) return true;
-      int left = timeoutMs - static_cast<int>(GetTickCount() - start);
-      if (left <= 0) return false;
-      pollfd entry{fd, POLLIN, 0};
-      ::poll(&entry, 1, left);
-    }
+    return MessageLoop::current().runUntil(done, timeoutMs);
   }
 
   ServerLibrary library;
   ComPtr<IClassFactory> factory;
-  ComPtr<IMessagePump> pump;
   ComPtr<IInitDone> component;
   ComPtr<ILanguageExtender> extender;
   ComPtr<PlatformConnection> connection{new PlatformConnection()};

@@ -3,7 +3,7 @@
 // raised, or 0 "Ошибок нет".
 #include <functional>
 
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 
 namespace mirelo::test {
 

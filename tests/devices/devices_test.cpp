@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "driver/devices/registry_layout.h"
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "platform/format.h"
 #include "tests/devices/temp_registry.h"
 
@@ -301,19 +301,6 @@ TEST(DeviceTexts, DeviceCaption) {
   for (const auto& c : cases) EXPECT_EQ(DeviceCaption(c.name, c.number), c.expected);
   // One-digit captions sort before two-digit ones as text.
   EXPECT_LT(DeviceCaption("z", 9), DeviceCaption("a", 10));
-}
-
-TEST(DeviceTexts, DeviceTypeName) {
-  struct {
-    int32_t code;
-    const char* expected;
-  } cases[] = {{1, "TessarEthernet"},
-               {2, "Vistel"},
-               {3, "TessarMicroEthernet"},
-               {0, "Неизвестный тип устройства (0)"},
-               {4, "Неизвестный тип устройства (4)"},
-               {-1, "Неизвестный тип устройства (-1)"}};
-  for (const auto& c : cases) EXPECT_EQ(DeviceTypeName(c.code), c.expected);
 }
 
 // ---- persistence ---------------------------------------------------------

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <vector>
 
-#include "driver/automation/vistel.h"
+#include "mirelo/vistel.h"
 #include "shell_test_support.h"
 #include "tools/mirelo/item_runner.h"
 
@@ -85,7 +85,7 @@ LONG sendEvent(IDispatch& object) {
 }
 
 TEST_F(EventConnectionTest, ReceivesEventsWhileConnected) {
-  ComPtr<IDispatch> object(CreateVistel());
+  ComPtr<IDispatch> object(createVistelObject<IVistel4>());
   Received received;
   ComPtr<IVistelEvents> sink = makeSink(received);
   {
@@ -100,7 +100,7 @@ TEST_F(EventConnectionTest, ReceivesEventsWhileConnected) {
 }
 
 TEST_F(EventConnectionTest, RunnerDisconnectsBeforeLettingGo) {
-  ComPtr<IDispatch> object(CreateVistel());
+  ComPtr<IDispatch> object(createVistelObject<IVistel4>());
   std::ostringstream out;
   Report report(out, false);
   {

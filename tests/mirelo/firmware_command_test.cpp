@@ -4,7 +4,6 @@
 
 #include "command_test_support.h"
 #include "platform/format.h"
-#include "tools/mirelo/firmware_progress.h"
 
 namespace mirelo::test {
 namespace {
@@ -92,45 +91,6 @@ TEST_F(FirmwareCommandTest, ATerminalThatRefusesABlockFailsTheUpdate) {
   ASSERT_EQ(r.out.size(), 1u);
   EXPECT_EQ(sim_.firmwareUpdates(), 0u);
   EXPECT_EQ(storedSettings(), before);
-}
-
-// Log lines as the driver writes them: a time stamp, then the text.
-std::vector<std::string> frameLines(const char* prefix, const std::string& frame) {
-  std::vector<std::string> lines;
-  for (size_t at = 0; at < frame.size() || at == 0; at += 10)
-    lines.push_back("05.12.2026 14:03:07.045 " + std::string(prefix) + bytesToHex(frame.substr(at, 10)));
-  return lines;
-}
-
-TEST(FirmwareProgress, CountsConfirmedBlocksOnlyFromTheFirstLineOfAFrame) {
-  std::vector<int> blocks;
-  shell::FirmwareProgress progress([&](int block) { blocks.push_back(block); });
-  auto feed = [&](const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) progress.onLogLine(line);
-  };
-  const std::string separator = "05.12.2026 14:03:07.046 " + std::string(60, '-');
-  feed(frameLines("UDP: -> ", "\xC0"));
-  feed(frameLines("UDP: <- ", std::string("\xC0\x00", 2)));
-  feed({separator});
-  // A block whose image bytes look like another block's frame on later lines.
-  std::string data;
-  for (int i = 0; i < 26; ++i) data += std::string("\xC1\x00\x09\x00\x11\x22\x33\x44\x55\x66", 10);
-  feed(frameLines("UDP: -> ", std::string("\xC1\x00\x02\x01", 4) + data.substr(0, 256)));
-  EXPECT_TRUE(blocks.empty()) << "counted when its reply is complete";
-  feed(frameLines("UDP: <- ", std::string("\xC1\x00", 2)));
-  feed({separator});
-  EXPECT_EQ(blocks, std::vector<int>{258});
-  // A block the terminal answers with an error byte is not counted.
-  feed(frameLines("UDP: -> ", std::string("\xC1\x00\x03\x01", 4) + data.substr(0, 20)));
-  feed(frameLines("UDP: <- ", std::string("\xC1\xD6", 2)));
-  feed({separator});
-  EXPECT_EQ(blocks, std::vector<int>{258});
-  // Other frames are not blocks.
-  feed(frameLines("UDP: -> ", "\xC2"));
-  feed(frameLines("UDP: <- ", std::string("\xC2\x00", 2)));
-  feed({separator});
-  EXPECT_EQ(blocks, std::vector<int>{258});
-  EXPECT_EQ(progress.blocksConfirmed(), 258);
 }
 
 }  // namespace

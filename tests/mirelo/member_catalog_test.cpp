@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/automation/vistel.h"
+#include "mirelo/vistel.h"
 #include "platform/cp1251.h"
 #include "shell_test_support.h"
 
@@ -15,7 +15,7 @@ class MemberCatalogTest : public test::ShellTest {
  protected:
   void SetUp() override {
     ShellTest::SetUp();
-    object_ = CreateVistel();
+    object_ = createVistelObject<IDispatch>();
   }
   void TearDown() override {
     object_ = nullptr;

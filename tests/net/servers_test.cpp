@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "driver/net/wsockets.h"
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "test_support.h"
 
 namespace mirelo {

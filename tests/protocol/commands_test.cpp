@@ -12,9 +12,9 @@
 #include <functional>
 #include <thread>
 
-#include "driver/devices/devices.h"
 #include "driver/protocol/custom_driver.h"
-#include "driver/protocol/driver_error.h"
+#include "driver/protocol/status_rec.h"
+#include "driver/errors/driver_error.h"
 #include "outcome.h"
 #include "platform/format.h"
 #include "platform/process.h"
@@ -565,6 +565,19 @@ TEST(RunDetached, RunsInOrderWithArgumentsUnchangedAndLeavesNoChild) {
   errno = 0;
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(DeviceTexts, DeviceTypeName) {
+  struct {
+    int32_t code;
+    const char* expected;
+  } cases[] = {{1, "TessarEthernet"},
+               {2, "Vistel"},
+               {3, "TessarMicroEthernet"},
+               {0, "Неизвестный тип устройства (0)"},
+               {4, "Неизвестный тип устройства (4)"},
+               {-1, "Неизвестный тип устройства (-1)"}};
+  for (const auto& c : cases) EXPECT_EQ(DeviceTypeName(c.code), c.expected);
 }
 
 }  // namespace

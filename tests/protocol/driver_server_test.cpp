@@ -2,7 +2,7 @@
 #include <unistd.h>
 
 #include "driver/protocol/custom_driver.h"
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "test_support.h"
 
 namespace mirelo {

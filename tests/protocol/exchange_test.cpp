@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "driver/protocol/custom_driver.h"
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "platform/format.h"
 #include "test_support.h"
 #include "tools/termsim/termsim.h"

@@ -11,7 +11,7 @@
 #include <iostream>
 
 #include "driver/protocol/custom_driver.h"
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "outcome.h"
 #include "platform/format.h"
 #include "tools/termsim/termsim.h"

@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "driver/protocol/clients.h"
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "platform/format.h"
 #include "test_support.h"
 

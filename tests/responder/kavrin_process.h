@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/automation/vistel.h"
+#include "mirelo/vistel.h"
 #include "test_support.h"
 
 namespace mirelo::test {
@@ -49,7 +49,7 @@ class ScratchFolder {
 
 // The driver's stored server settings, as the mirelo shell would save them.
 inline void storeServerSettings(int32_t protocol, uint16_t port) {
-  ComPtr<IVistel4> object = CreateVistel();
+  ComPtr<IVistel4> object = createVistelObject<IVistel4>();
   LONG result = 0;
   ASSERT_EQ(object->put_ServerProtocol(protocol), S_OK);
   ASSERT_EQ(object->put_ServerPort(port), S_OK);

@@ -18,7 +18,8 @@
 #include <fstream>
 #include <thread>
 
-#include "driver/automation/vistel.h"
+#include "mirelo/vistel.h"
+#include "platform/format.h"
 #include "responder/gui/fm_main.h"
 #include "responder/gui/fm_param.h"
 #include "responder/gui/price_list_model.h"
@@ -54,7 +55,7 @@ class Window : public testing::Test {
     return window;
   }
   static void storeServer(int32_t protocol, uint16_t port) {
-    ComPtr<IVistel4> object = CreateVistel();
+    ComPtr<IVistel4> object = createVistelObject<IVistel4>();
     LONG result = 0;
     object->put_ServerProtocol(protocol);
     object->put_ServerPort(port);

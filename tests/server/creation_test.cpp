@@ -1,8 +1,8 @@
 // Objects made inside the loaded library deliver their events through the
-// program's own message loop: the runtime drives the library's loop.
+// program's own message loop: the library shares the program's runtime.
 #include <gtest/gtest.h>
 
-#include "driver/automation/vistel_interfaces.h"
+#include "mirelo/vistel.h"
 #include "library.h"
 #include "platform/com/creation.h"
 #include "platform/message_loop.h"
@@ -57,36 +57,6 @@ TEST_F(CreationTest, TerminalMessagesArriveThroughTheProgramsLoop) {
   EXPECT_EQ(terminal.receive().substr(0, 7), std::string("\xAB\x00\x3C", 3) + "Хлеб");
   ASSERT_EQ(object->CloseServer(&code), S_OK);
   ASSERT_EQ(point->Unadvise(cookie), S_OK);
-}
-
-TEST_F(CreationTest, AHostCanDrainTheLibraryWithoutWaiting) {
-  ComPtr<IVistel4> object = createObject<IVistel4>(u"Addin.Vistel");
-  ComPtr<test::EventSink> sink(new test::EventSink());
-  ComPtr<IConnectionPoint> point;
-  object.as<IConnectionPointContainer>()->FindConnectionPoint(DIID_IVistelEvents, point.put());
-  DWORD cookie = 0;
-  ASSERT_EQ(point->Advise(static_cast<IDispatch*>(sink.get()), &cookie), S_OK);
-  ASSERT_EQ(object->put_ServerProtocol(0), S_OK);
-  test::UdpPeer terminal;
-  int32_t port;
-  {
-    test::UdpPeer probe;
-    port = probe.port;
-  }
-  ASSERT_EQ(object->put_ServerPort(port), S_OK);
-  LONG code = -1;
-  ASSERT_EQ(object->OpenServer(&code), S_OK);
-  terminal.sendTo(static_cast<uint16_t>(port), std::string("\xAB\x00" "7", 3));
-  // Only the library's loop runs here, never this thread's own.
-  uint32_t start = GetTickCount();
-  while (sink->of(DISPID_DataEvent).empty() && GetTickCount() - start < 5000) {
-    processServerMessages();
-    Sleep(1);
-  }
-  ASSERT_EQ(sink->of(DISPID_DataEvent).size(), 1u);
-  EXPECT_EQ(sink->of(DISPID_DataEvent)[0].data, "7");
-  object->CloseServer(&code);
-  point->Unadvise(cookie);
 }
 
 TEST_F(CreationTest, TheLibraryStaysWhileAnyObjectLives) {

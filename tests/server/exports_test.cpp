@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "driver/addin/addin_interfaces.h"
-#include "driver/automation/vistel_interfaces.h"
+#include "mirelo/vistel.h"
 #include "library.h"
 #include "platform/com/class_factory.h"
-#include "platform/com/message_pump.h"
+#include "platform/message_loop.h"
 #include "tests/automation/vistel_fixture.h"
 
 namespace mirelo {
@@ -20,11 +20,15 @@ class ExportsTest : public ::testing::Test {
 };
 
 TEST_F(ExportsTest, OnlyTheFourEntryPointsAreVisible) {
-  // Everything else stays inside: the library's own copy of the runtime is
-  // never mixed with the program's.
-  for (const char* hidden : {"_ZN6mirelo9ComServerEv", "_ZN6mirelo12VistelServerEv",
-                             "_ZN6mirelo11MessageLoop7currentEv", "_ZN6mirelo12CreateVistelEv"})
+  // Everything else of the driver stays inside.
+  for (const char* hidden : {"_ZN6mirelo9ComServerEv", "_ZN6mirelo12VistelServerEv", "_ZN6mirelo12CreateVistelEv"})
     EXPECT_EQ(::dlsym(library.handle(), hidden), nullptr) << hidden;
+  // The platform is not the library's own: it is the one runtime of the process.
+  Dl_info loop{};
+  ASSERT_NE(::dladdr(::dlsym(library.handle(), "_ZN6mirelo11MessageLoop7currentEv"), &loop), 0);
+  EXPECT_NE(std::string(loop.dli_fname).find("libmirelo-runtime.so"), std::string::npos) << loop.dli_fname;
+  EXPECT_EQ(::dlsym(library.handle(), "_ZN6mirelo11MessageLoop7currentEv"),
+            reinterpret_cast<void*>(&MessageLoop::current));
   Dl_info info{};
   ASSERT_NE(::dladdr(reinterpret_cast<void*>(library.getClassObject), &info), 0);
   EXPECT_EQ(std::filesystem::weakly_canonical(info.dli_fname).string(), test::libraryPath())
@@ -41,7 +45,6 @@ TEST_F(ExportsTest, GetClassObjectAnswersEachCase) {
   const Case cases[] = {
       {CLASS_Vistel, IID_IClassFactory, S_OK},
       {CLASS_Vistel, IID_IUnknown, S_OK},
-      {CLASS_Vistel, IID_IMessagePump, S_OK},
       {CLASS_Vistel, IID_IDispatch, E_NOINTERFACE},
       {CLASS_Vistel, IID_IVistel4, E_NOINTERFACE},
       {CLASS_Vistel, unknown, E_NOINTERFACE},

@@ -13,7 +13,7 @@ namespace mirelo::test {
 
 // The library the build made, by its canonical path (as registration records it).
 inline std::string libraryPath() {
-  return std::filesystem::weakly_canonical(std::string(MIRELO_BINARY_DIR) + "/libmirelo.so").string();
+  return std::filesystem::weakly_canonical(std::string(MIRELO_BINARY_DIR) + "/lib/libmirelo.so").string();
 }
 
 class ServerLibrary {

@@ -9,7 +9,7 @@
 
 #include "driver/addin/addin_interfaces.h"
 #include "driver/addin/vistel_server.h"
-#include "driver/automation/vistel_interfaces.h"
+#include "mirelo/vistel.h"
 #include "library.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/creation.h"
@@ -220,32 +220,35 @@ TEST_F(RegistrationTest, TheToolRegistersAndUnregistersALibrary) {
   EXPECT_NE(help.str().find("usage"), std::string::npos);
 }
 
-TEST_F(RegistrationTest, AnUnregisteredClassFallsBackToTheLinkedOne) {
+TEST_F(RegistrationTest, AnUnregisteredClassComesFromTheLibraryBesideTheRuntime) {
   void* out = nullptr;
   EXPECT_EQ(createObject(u"Addin.Vistel", IID_IDispatch, &out), REGDB_E_CLASSNOTREG);
-  registerLinkedClass(VistelLinkedClass());
+  EXPECT_EQ(defaultServerPath(kVistelLibrary), test::libraryPath()) << "both sit in lib/ of the build";
+  EXPECT_EQ(defaultServerPath("/opt/x/libmirelo.so"), "/opt/x/libmirelo.so");
   {
-    ComPtr<ILanguageExtender> object = createObject<ILanguageExtender>(u"Addin.Vistel");
+    ComPtr<ILanguageExtender> object = createVistelObject<ILanguageExtender>();
     ASSERT_TRUE(object);
-    EXPECT_TRUE(loadedServerLibraries().empty()) << "made by the program itself";
+    EXPECT_EQ(loadedServerLibraries(), std::vector<std::string>{test::libraryPath()});
     BSTR name;
     EXPECT_EQ(object->RegisterExtensionAs(&name), S_OK);
     EXPECT_EQ(name, u"Vistel");
-    EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "the program's own server counts it";
   }
-  EXPECT_EQ(DllCanUnloadNow(), S_OK);
-  // A registration takes precedence over the linked class.
+  CoFreeUnusedLibraries();
+  // A registration takes precedence over the default.
   {
     test::ServerLibrary tool;
     ASSERT_EQ(tool.registerServer(), S_OK);
+    registerDefaultServer({CLASS_Vistel, "Addin.Vistel", "/nonexistent/libmirelo.so"});
     ComPtr<IDispatch> object = createObject<IDispatch>(u"Addin.Vistel");
-    EXPECT_EQ(loadedServerLibraries().size(), 1u);
-    EXPECT_EQ(DllCanUnloadNow(), S_OK) << "not the program's object";
+    EXPECT_TRUE(object) << "made from the registered library";
     object = nullptr;
     ASSERT_EQ(tool.unregisterServer(), S_OK);
   }
-  revokeLinkedClass(CLASS_Vistel);
+  // A default server whose library is missing fails as a missing registration would.
+  EXPECT_EQ(createObject(u"Addin.Vistel", IID_IDispatch, &out), CO_E_DLLNOTFOUND);
+  revokeDefaultServer(CLASS_Vistel);
   EXPECT_EQ(createObject(u"Addin.Vistel", IID_IDispatch, &out), REGDB_E_CLASSNOTREG);
+  CoFreeUnusedLibraries();
 }
 
 TEST_F(RegistrationTest, ABrokenRegistrationFailsClearly) {

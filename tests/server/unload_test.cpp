@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "driver/automation/vistel_interfaces.h"
+#include "mirelo/vistel.h"
 #include "library.h"
 #include "platform/com/class_factory.h"
 #include "platform/com/creation.h"

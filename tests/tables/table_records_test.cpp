@@ -5,7 +5,7 @@
 #include <climits>
 #include <random>
 
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "driver/tables/tables.h"
 #include "platform/exception.h"
 

@@ -5,8 +5,7 @@
 #include <iostream>
 #include <memory>
 
-#include "driver/addin/vistel_server.h"
-#include "driver/automation/vistel.h"
+#include "mirelo/vistel.h"
 #include "platform/cp1251.h"
 #include "tools/mirelo/commands.h"
 #include "tools/mirelo/item_runner.h"
@@ -253,7 +252,7 @@ struct Session {
   std::unique_ptr<ItemRunner> runner;
 
   explicit Session(const Invocation& call) : report(call.out, call.json) {
-    ComPtr<IDispatch> object = CreateVistelObject<IDispatch>();
+    ComPtr<IDispatch> object = createVistelObject<IDispatch>();
     runner = std::make_unique<ItemRunner>(*object, report);
   }
   ~Session() {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/devices/protocol_type.h"
+#include "mirelo/vistel_protocol.h"
 
 namespace mirelo::shell {
 

@@ -1,8 +1,7 @@
 #include "tools/mirelo/driver_session.h"
 
-#include "driver/addin/vistel_server.h"
-#include "driver/automation/vistel.h"
-#include "driver/protocol/driver_error.h"
+#include "client/call_failure.h"
+#include "driver/errors/driver_error.h"
 #include "platform/com/error_info.h"
 #include "platform/com/hresult.h"
 #include "platform/cp1251.h"
@@ -29,24 +28,6 @@ DriverFailure failureOf(const std::exception& error) {
   if (auto* failure = dynamic_cast<const DriverFailure*>(&error)) return *failure;
   ResultOf result = resultOf(error);
   return DriverFailure(result.code, ansiToUtf8(result.text));
-}
-
-int32_t codeOfText(std::u16string_view text) {
-  static const struct {
-    int32_t code;
-    const char* const& text;
-  } kTexts[] = {
-      {ResultCode::NoConnection, ResultText::NoConnection},
-      {ResultCode::InvalidValue, ResultText::InvalidValue},
-      {ResultCode::CannotAddDevice, ResultText::CannotAddDevice},
-      {ResultCode::CannotDeleteDevice, ResultText::CannotDeleteDevice},
-      {ResultCode::DeviceNotFound, ResultText::DeviceNotFound},
-      {ResultCode::InvalidData, ResultText::InvalidData},
-      {ResultCode::ProgrammingMode, ResultText::ProgrammingMode},
-  };
-  for (const auto& known : kTexts)
-    if (ansiToWide(known.text) == text) return known.code;
-  return ResultCode::General;
 }
 
 int runGuarded(const CommandContext& context, const char* command, const std::function<int()>& body) {
@@ -76,7 +57,7 @@ int printHelp(const CommandContext& context, const char* help) {
 
 const char* protocolName(int32_t protocol) { return protocol == 0 ? "UDP" : protocol == 1 ? "TCP" : "?"; }
 
-DriverSession::DriverSession() : dispatch_(CreateVistelObject<IDispatch>()) {
+DriverSession::DriverSession() : dispatch_(createVistelObject<IDispatch>()) {
   check(dispatch_->QueryInterface(IID_IVistel4, object_.putVoid()));
 }
 
@@ -94,11 +75,8 @@ DriverSession::~DriverSession() {
 
 void DriverSession::check(HRESULT hr) {
   if (SUCCEEDED(hr)) return;
-  std::u16string message;
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.put()) == S_OK && info) info->GetDescription(&message);
-  if (message.empty()) message = ansiToWide(hresultMessage(hr));
-  throw DriverFailure(codeOfText(message), wideToUtf8(message));
+  CallFailure failure = takeCallFailure(hr);
+  throw DriverFailure(failure.code, ansiToUtf8(failure.text));
 }
 
 LONG DriverSession::call(Method method) {

@@ -4,10 +4,7 @@
 //
 // A method that returns a code other than 0, or a call that fails at the
 // platform level (a rejected property write), raises DriverFailure with the
-// code and text the object gave. A failed property write carries only its
-// message; its code is the one the driver gives that text (-6 for
-// "Недопустимое значение", -9 for "Логическое устройство не найдено", ...),
-// else -199 like every failure that is not the driver's own.
+// code and text the object gave (client/call_failure.h).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,7 +12,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "driver/automation/vistel_interfaces.h"
+#include "mirelo/vistel.h"
 #include "platform/com/unknown.h"
 #include "platform/com/variant.h"
 #include "tools/mirelo/commands.h"
@@ -43,8 +40,6 @@ class DriverFailure : public std::runtime_error {
 
 // An exception of the driver (Windows-1251 message) as the host would see it.
 DriverFailure failureOf(const std::exception& error);
-// The driver's code for one of its own texts (UTF-16), -199 for any other.
-int32_t codeOfText(std::u16string_view text);
 
 // Runs a command body: UsageError prints "mirelo: message" and the hint to
 // --help and gives 2; DriverFailure, the driver's exceptions and other

@@ -3,7 +3,7 @@
 // the end, which ends the dump.
 #include <optional>
 
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "platform/atomic_file.h"
 #include "platform/com/variant.h"
 #include "platform/cp1251.h"

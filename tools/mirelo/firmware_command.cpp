@@ -1,9 +1,7 @@
 // mirelo firmware: loads a firmware image into a terminal through the object's
-// UpdateSoft. The object reports no progress of its own, but while logging is
-// on it raises LogEvent for every frame it sends and receives; the program
-// blocks (0xC1, block number little-endian after one 0x00 byte) are counted
-// from those lines. Logging is switched on for the update only, without a
-// file when it was off, and the stored settings are left as they were.
+// UpdateSoft, following the blocks the terminal confirms through the object's
+// progress interface. The stored firmware file name is left as it was.
+#include <functional>
 #include <optional>
 
 #include "platform/cp1251.h"
@@ -12,7 +10,6 @@
 #include "tools/mirelo/commands.h"
 #include "tools/mirelo/driver_session.h"
 #include "tools/mirelo/file_checks.h"
-#include "tools/mirelo/firmware_progress.h"
 #include "tools/mirelo/progress_meter.h"
 #include "tools/mirelo/value_text.h"
 
@@ -54,41 +51,43 @@ size_t checkedFileSize(const std::string& path) {
   return static_cast<size_t>(size);
 }
 
-// Log and firmware settings changed for the update, put back on every path
-// so that the object saves them as they were.
-class SettingsGuard {
+// The firmware file name set for the update, put back on every path so
+// that the object saves it as it was.
+class SoftFileNameGuard {
  public:
-  explicit SettingsGuard(DriverSession& session)
-      : session_(session),
-        softFileName_(session.readText(&IVistel4::get_SoftFileName)),
-        logFileName_(session.readText(&IVistel4::get_LogFileName)),
-        logEnabled_(session.readBool(&IVistel4::get_LogEnabled)) {}
-  ~SettingsGuard() {
+  explicit SoftFileNameGuard(DriverSession& session)
+      : session_(session), softFileName_(session.readText(&IVistel4::get_SoftFileName)) {}
+  ~SoftFileNameGuard() {
     try {
-      if (!logEnabled_) {
-        session_.write(&IVistel4::put_LogEnabled, false);
-        session_.write(&IVistel4::put_LogFileName, logFileName_);
-      }
       session_.write(&IVistel4::put_SoftFileName, softFileName_);
     } catch (const std::exception&) {
       // Nothing left to do about it: the object keeps what it has.
     }
   }
-  SettingsGuard(const SettingsGuard&) = delete;
-  SettingsGuard& operator=(const SettingsGuard&) = delete;
-
-  // Log lines as events; no file unless the user's log was already on.
-  void logToEventsOnly() {
-    if (logEnabled_) return;
-    session_.write(&IVistel4::put_LogFileName, std::u16string());
-    session_.write(&IVistel4::put_LogEnabled, true);
-  }
+  SoftFileNameGuard(const SoftFileNameGuard&) = delete;
+  SoftFileNameGuard& operator=(const SoftFileNameGuard&) = delete;
 
  private:
   DriverSession& session_;
   std::u16string softFileName_;
-  std::u16string logFileName_;
-  bool logEnabled_;
+};
+
+class ProgressSink final : public ComObject<IVistelProgressSink> {
+ public:
+  explicit ProgressSink(std::function<void(int)> onBlock) : onBlock_(std::move(onBlock)) {}
+  HRESULT FirmwareBlock(LONG block, LONG) override {
+    confirmed = block;
+    try {
+      onBlock_(block);
+    } catch (...) {
+      // A progress line that cannot be printed must not stop the update.
+    }
+    return S_OK;
+  }
+  int confirmed = 0;
+
+ private:
+  std::function<void(int)> onBlock_;
 };
 
 int firmwareCommand(const CommandContext& context) {
@@ -102,13 +101,12 @@ int firmwareCommand(const CommandContext& context) {
   size_t size = checkedFileSize(path);
   int blocks = static_cast<int>((size + kBlockSize - 1) / kBlockSize);
 
-  // Made before the session, so that they outlive the object's events.
+  // Made before the session, so that it outlives the object's calls.
   std::optional<ProgressMeter> meter;
-  std::optional<FirmwareProgress> progress;
   DriverSession session;
   session.useDevice(device);
   std::string summary = session.deviceSummary();
-  SettingsGuard settings(session);
+  SoftFileNameGuard fileName(session);
   session.write(&IVistel4::put_SoftFileName, objectPath);
 
   context.out << format("Loading %s (%d bytes, %d blocks) into ", path.c_str(), static_cast<int>(size), blocks)
@@ -116,18 +114,20 @@ int firmwareCommand(const CommandContext& context) {
   context.out.flush();
   meter.emplace(context.out, context.outIsTerminal, "blocks");
   meter->setTotal(blocks);
-  progress.emplace([&](int block) { meter->update(block); });
-  session.onLogLine([&](const std::u16string& text) { progress->onLogLine(wideToAnsi(text)); });
-  settings.logToEventsOnly();
+  ComPtr<ProgressSink> progress(new ProgressSink([&](int block) { meter->update(block); }));
+  ComPtr<IVistelProgress> reporter;
+  if (SUCCEEDED(session.object().QueryInterface(IID_IVistelProgress, reporter.putVoid())))
+    reporter->SetProgressSink(progress.get());
 
   LONG code = session.call(&IVistel4::UpdateSoft);
+  if (reporter) reporter->SetProgressSink(nullptr);
   meter->finish();
   if (code != 0) {
     try {
       session.checkResultCode();
     } catch (const DriverFailure& failure) {
-      throw failure.within(progress->blocksConfirmed() > 0
-                               ? format("loading the firmware (after %d of %d blocks)", progress->blocksConfirmed(), blocks)
+      throw failure.within(progress->confirmed > 0
+                               ? format("loading the firmware (after %d of %d blocks)", progress->confirmed, blocks)
                                : std::string("loading the firmware"));
     }
   }

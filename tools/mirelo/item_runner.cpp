@@ -160,11 +160,7 @@ bool ItemRunner::run(const Item& item) {
   return false;
 }
 
-void ItemRunner::processMessages() {
-  // What an object of the registered library has posted comes first.
-  processServerMessages();
-  MessageLoop::current().processMessages();
-}
+void ItemRunner::processMessages() { MessageLoop::current().processMessages(); }
 
 void ItemRunner::runMessageLoop(int ms) { runMessageLoopFor(ms); }
 

@@ -1,7 +1,13 @@
 // mirelo search: the terminals on the network that answer the status request,
-// found with the driver's search class exactly as the search dialog finds them.
-#include "driver/devices/device_search.h"
+// found through the driver object's search interface, exactly as the search
+// dialog finds them.
+#include <netinet/in.h>
+
+#include <functional>
+
+#include "mirelo/vistel.h"
 #include "platform/cp1251.h"
+#include "platform/sockets.h"
 #include "platform/format.h"
 #include "tools/mirelo/command_line.h"
 #include "tools/mirelo/commands.h"
@@ -51,6 +57,38 @@ Examples:
 namespace {
 
 constexpr int32_t kDefaultWaitMs = 3000;
+constexpr const char* kBroadcastAddress = "255.255.255.255";
+constexpr int32_t kLocalPort = 1002;
+constexpr int32_t kRemotePort = 2002;
+
+struct FoundTerminal {
+  std::string ipAddress;  // Windows-1251, as every text below
+  int32_t port;
+  int32_t serialNumber;
+  std::string typeName;
+};
+
+class SearchSink final : public ComObject<IVistelSearchSink> {
+ public:
+  explicit SearchSink(std::function<void(const FoundTerminal&)> onFound) : onFound_(std::move(onFound)) {}
+  HRESULT Found(const BSTR& ipAddress, LONG port, LONG serialNumber, LONG, const BSTR& typeName) override {
+    try {
+      onFound_({wideToAnsi(ipAddress), port, serialNumber, wideToAnsi(typeName)});
+    } catch (...) {
+      // A line that cannot be printed must not stop the search.
+    }
+    return S_OK;
+  }
+
+ private:
+  std::function<void(const FoundTerminal&)> onFound_;
+};
+
+// The driver sends to the limited broadcast for any text that is not a
+// dotted IPv4 address.
+bool fallsBackToBroadcast(const std::string& address) {
+  return ws::inetAddr(address) == INADDR_NONE && address != kBroadcastAddress;
+}
 constexpr int32_t kMaxWaitSeconds = 600;
 
 const char* const kRowFormat = "%-15s  %5s  %6s  %s";
@@ -66,40 +104,42 @@ int searchCommand(const CommandContext& context) {
   line.requirePositional(0, 0, "");
   if (line.has("--all-types") && line.has("--vistel-only"))
     throw UsageError("--all-types and --vistel-only exclude each other");
-  std::string mask = line.value("--mask").value_or(TDeviceSearch::BroadcastAddress);
+  std::string mask = line.value("--mask").value_or(kBroadcastAddress);
   std::optional<std::string> seconds = line.value("--seconds");
   int32_t waitMs = seconds ? parseSeconds(*seconds, kMaxWaitSeconds, "--seconds") : kDefaultWaitMs;
-  std::string localPort = TDeviceSearch::LocalPort;
-  if (std::optional<int32_t> port = line.integer("--local-port", 0, 65535)) localPort = std::to_string(*port);
-  std::string remotePort = TDeviceSearch::RemotePort;
-  if (std::optional<int32_t> port = line.integer("--remote-port", 1, 65535)) remotePort = std::to_string(*port);
+  int32_t localPort = line.integer("--local-port", 0, 65535).value_or(kLocalPort);
+  int32_t remotePort = line.integer("--remote-port", 1, 65535).value_or(kRemotePort);
 
-  if (TDeviceSearch::FallsBackToBroadcast(mask)) {
+  if (fallsBackToBroadcast(mask)) {
     context.err << "mirelo: '" << mask << "' is not an IPv4 address: the request goes to the limited broadcast "
-                << TDeviceSearch::BroadcastAddress << '\n';
+                << kBroadcastAddress << '\n';
     context.err.flush();
   }
 
-  TDeviceSearch search(localPort, remotePort);
-  search.ShowAllTypes = !line.has("--vistel-only");
-  bool headed = false;
-  search.OnFound = [&](const TFoundDevice& device) {
-    if (!headed) {
-      context.out << format(kRowFormat, "IP address", "Port", "Serial", "Type") << '\n';
-      headed = true;
-    }
-    context.out << ansiToUtf8(format(kRowFormat, device.IPAddress.c_str(), std::to_string(device.Port).c_str(),
-                                     std::to_string(device.SerialNumber).c_str(), device.TypeName.c_str()))
+  DriverSession session;
+  ComPtr<IVistelSearch> search;
+  if (FAILED(session.object().QueryInterface(IID_IVistelSearch, search.putVoid())))
+    throw DriverFailure(-199, "the driver object offers no terminal search");
+  size_t count = 0;
+  ComPtr<SearchSink> sink(new SearchSink([&](const FoundTerminal& device) {
+    if (count++ == 0) context.out << format(kRowFormat, "IP address", "Port", "Serial", "Type") << '\n';
+    context.out << ansiToUtf8(format(kRowFormat, device.ipAddress.c_str(), std::to_string(device.port).c_str(),
+                                     std::to_string(device.serialNumber).c_str(), device.typeName.c_str()))
                 << '\n';
     context.out.flush();
-  };
-  try {
-    search.Start(mask);
-  } catch (const std::exception& error) {
-    throw failureOf(error).within("searching from local UDP port " + localPort);
+  }));
+  LONG code = 0;
+  search->StartSearch(ansiToWide(mask), localPort, remotePort, line.has("--vistel-only") ? VARIANT_FALSE : VARIANT_TRUE,
+                      sink.get(), &code);
+  if (code != 0) {
+    try {
+      session.checkResultCode();
+    } catch (const DriverFailure& failure) {
+      throw failure.within(format("searching from local UDP port %d", localPort));
+    }
   }
   runMessageLoopFor(waitMs);
-  size_t count = search.Found().size();
+  search->StopSearch();
   context.out << (count == 0 ? std::string("No terminal answered.")
                              : format("%d terminal%s answered.", static_cast<int>(count), count == 1 ? "" : "s"))
               << '\n';

@@ -1,9 +1,9 @@
 // mirelo tables: a terminal's settings tables through the driver's table
 // transfer (the automation interface, as the table dialogs use it) and table
 // files in the dialogs' format, so files move between the two freely.
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "driver/tables/table_records.h"
-#include "driver/tables/table_transfer.h"
+#include "client/table_transfer.h"
 #include "driver/tables/tables.h"
 #include "platform/cp1251.h"
 #include "platform/format.h"

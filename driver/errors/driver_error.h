@@ -39,11 +39,10 @@ extern const char* const ProgrammingMode;
 
 class EDriverError : public Exception {
  public:
-  EDriverError(int32_t code, const std::string& message) : Exception(message), code_(code) {}
-  int32_t Code() const { return code_; }
-
- private:
-  int32_t code_;
+  // The code travels as the help context, so a host reads it from the
+  // error information of a call that fails at the platform level.
+  EDriverError(int32_t code, const std::string& message) : Exception(message, code) {}
+  int32_t Code() const { return HelpContext(); }
 };
 
 [[noreturn]] void raiseError(int32_t code, const std::string& message);

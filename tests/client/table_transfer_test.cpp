@@ -1,6 +1,6 @@
 // Settings tables moved between a terminal and a catalogue through the
 // automation interface.
-#include "driver/tables/table_transfer.h"
+#include "client/table_transfer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "outcome.h"
-#include "vistel_fixture.h"
+#include "tests/automation/vistel_fixture.h"
 
 namespace mirelo {
 namespace {

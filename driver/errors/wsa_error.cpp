@@ -1,6 +1,6 @@
-#include "driver/net/wsa_error.h"
+#include "driver/errors/wsa_error.h"
 
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 #include "platform/format.h"
 #include "platform/sockets.h"
 

@@ -1,4 +1,4 @@
-#include "driver/protocol/driver_error.h"
+#include "driver/errors/driver_error.h"
 
 #include "platform/format.h"
 

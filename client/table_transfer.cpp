@@ -1,7 +1,7 @@
-#include "driver/tables/table_transfer.h"
+#include "client/table_transfer.h"
 
-#include "driver/protocol/driver_error.h"
-#include "platform/com/error_info.h"
+#include "client/call_failure.h"
+#include "driver/errors/driver_error.h"
 #include "platform/cp1251.h"
 
 namespace mirelo {
@@ -10,34 +10,23 @@ namespace {
 
 constexpr LONG kNoSuchTable = 211;
 
-// A failed property access: the object's message, from the error
-// information, when it left one.
-[[noreturn]] void raiseFailure(HRESULT hr) {
-  ComPtr<IErrorInfo> info;
-  BSTR description;
-  if (GetErrorInfo(0, info.put()) == S_OK && info && info->GetDescription(&description) == S_OK &&
-      !description.empty())
-    throw EOleSysError(wideToAnsi(description), hr);
-  throw EOleSysError(hr);
-}
-
 LONG get(IVistel4& driver, HRESULT (IVistel4::*getter)(LONG*)) {
   LONG value = 0;
   HRESULT hr = (driver.*getter)(&value);
-  if (FAILED(hr)) raiseFailure(hr);
+  checkCall(hr);
   return value;
 }
 
 std::string getText(IVistel4& driver, HRESULT (IVistel4::*getter)(BSTR*)) {
   BSTR value;
   HRESULT hr = (driver.*getter)(&value);
-  if (FAILED(hr)) raiseFailure(hr);
+  checkCall(hr);
   return wideToAnsi(value);
 }
 
 void put(IVistel4& driver, HRESULT (IVistel4::*setter)(LONG), LONG value) {
   HRESULT hr = (driver.*setter)(value);
-  if (FAILED(hr)) raiseFailure(hr);
+  checkCall(hr);
 }
 
 LONG call(IVistel4& driver, HRESULT (IVistel4::*method)(LONG*)) { return get(driver, method); }
@@ -151,8 +140,7 @@ void WriteAllTables(IVistel4& driver, TTables& tables) {
     for (TField* field : table->Fields()) {
       put(driver, &IVistel4::put_RowNumber, field->Row());
       put(driver, &IVistel4::put_FieldNumber, field->Number());
-      HRESULT hr = driver.put_FieldValue(ansiToWide(field->Value()));
-      if (FAILED(hr)) raiseFailure(hr);
+      checkCall(driver.put_FieldValue(ansiToWide(field->Value())));
       CheckResult(driver, call(driver, &IVistel4::SetFieldValue));
     }
     CheckResult(driver, call(driver, &IVistel4::WriteTable));
