@@ -20,30 +20,6 @@ thread_local int tLastError = 0;
 std::atomic<int> gStartups{0};
 FaultHook gFaultHook;
 
-struct ErrnoRow {
-  int error;
-  int wsa;
-};
-
-constexpr ErrnoRow kErrnoToWsa[] = {
-    {EINTR, 10004},        {EBADF, 10009},           {EACCES, 10013},
-    {EPERM, 10013},        {EFAULT, 10014},          {EINVAL, 10022},
-    {EMFILE, 10024},       {ENFILE, 10024},          {EWOULDBLOCK, 10035},
-    {EAGAIN, 10035},       {EINPROGRESS, 10035},     {EALREADY, 10037},
-    {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},    {EMSGSIZE, 10040},
-    {EPROTOTYPE, 10041},   {ENOPROTOOPT, 10042},     {EPROTONOSUPPORT, 10043},
-    {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},   {EPFNOSUPPORT, 10046},
-    {EAFNOSUPPORT, 10047}, {EADDRINUSE, 10048},      {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},     {ENETUNREACH, 10051},     {ENETRESET, 10052},
-    {ECONNABORTED, 10053}, {ECONNRESET, 10054},      {EPIPE, 10054},
-    {ENOBUFS, 10055},      {ENOMEM, 10055},          {EISCONN, 10056},
-    {ENOTCONN, 10057},     {ESHUTDOWN, 10058},       {ETOOMANYREFS, 10059},
-    {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061},    {ELOOP, 10062},
-    {ENAMETOOLONG, 10063}, {EHOSTDOWN, 10064},       {EHOSTUNREACH, 10065},
-    {ENOTEMPTY, 10066},    {EUSERS, 10068},          {EDQUOT, 10069},
-    {ESTALE, 10070},       {EREMOTE, 10071},
-};
-
 // Records errno as the last socket error; returns -1 for the caller to pass on.
 int fail(int error) {
   tLastError = errnoToWsa(error);
@@ -62,12 +38,6 @@ int injected(const char* call) { return gFaultHook ? gFaultHook(call) : 0; }
 
 int WSAGetLastError() { return tLastError; }
 void WSASetLastError(int code) { tLastError = code; }
-
-int errnoToWsa(int error) {
-  for (const auto& row : kErrnoToWsa)
-    if (row.error == error) return row.wsa;
-  return error;
-}
 
 int WSAStartup(uint16_t version) {
   // Version 1.1 or later is what the driver asks for; anything older is refused.

@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/socket_errors.h"
+
 namespace mirelo {
 class MessageWindow;
 }
@@ -22,28 +24,9 @@ using SOCKET = int;
 constexpr SOCKET INVALID_SOCKET = -1;
 constexpr int SOCKET_ERROR = -1;
 
-constexpr int WSAEINTR = 10004;
-constexpr int WSAEBADF = 10009;
-constexpr int WSAEACCES = 10013;
-constexpr int WSAEFAULT = 10014;
-constexpr int WSAEINVAL = 10022;
-constexpr int WSAEMFILE = 10024;
-constexpr int WSAEWOULDBLOCK = 10035;
-constexpr int WSAENOTSOCK = 10038;
-constexpr int WSAEMSGSIZE = 10040;
-constexpr int WSAEADDRINUSE = 10048;
-constexpr int WSAENETDOWN = 10050;
-constexpr int WSAENETUNREACH = 10051;
-constexpr int WSAECONNRESET = 10054;
-constexpr int WSAENOTCONN = 10057;
-constexpr int WSAETIMEDOUT = 10060;
-constexpr int WSAECONNREFUSED = 10061;
-constexpr int WSANO_DATA = 11004;
 
 int WSAGetLastError();
 void WSASetLastError(int code);
-// The Windows Sockets number for an errno value (unknown values pass through).
-int errnoToWsa(int error);
 
 // Start-up and clean-up are counted per process, as the library does.
 int WSAStartup(uint16_t version);

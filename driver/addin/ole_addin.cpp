@@ -32,15 +32,6 @@ HRESULT itemName(const TAddinItems& items, LONG index, LONG alias, BSTR* name) {
   return S_OK;
 }
 
-// Releases what the type description handed out, on every path.
-struct FuncDescHolder {
-  ITypeInfo& info;
-  FUNCDESC* desc = nullptr;
-  ~FuncDescHolder() {
-    if (desc) info.ReleaseFuncDesc(desc);
-  }
-};
-
 }  // namespace
 
 ToleAddin::ToleAddin()

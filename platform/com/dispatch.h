@@ -209,4 +209,17 @@ class ITypeInfo : public IUnknown {
   ~ITypeInfo() = default;
 };
 
+// A FUNCDESC handed out by GetFuncDesc, released through its type
+// information on every path.
+struct FuncDescHolder {
+  ITypeInfo& info;
+  FUNCDESC* desc = nullptr;
+  explicit FuncDescHolder(ITypeInfo& typeInfo) : info(typeInfo) {}
+  ~FuncDescHolder() {
+    if (desc) info.ReleaseFuncDesc(desc);
+  }
+  FuncDescHolder(const FuncDescHolder&) = delete;
+  FuncDescHolder& operator=(const FuncDescHolder&) = delete;
+};
+
 }  // namespace mirelo

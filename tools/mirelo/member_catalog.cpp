@@ -15,15 +15,6 @@ void check(HRESULT hr, const char* what) {
                                     hresultMessage(hr).c_str()));
 }
 
-// Releases a FUNCDESC through its type information on every path.
-struct FuncDescHolder {
-  ITypeInfo& info;
-  FUNCDESC* desc = nullptr;
-  ~FuncDescHolder() {
-    if (desc) info.ReleaseFuncDesc(desc);
-  }
-};
-
 }  // namespace
 
 MemberCatalog::MemberCatalog(IDispatch& object) {
