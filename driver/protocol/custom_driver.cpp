@@ -6,28 +6,6 @@
 
 namespace mirelo {
 
-std::string hexTextToBytes(std::string_view text) {
-  std::string bytes;
-  int digits = 0;  // digits of the byte being read: 0, 1 or 2
-  for (char c : text) {
-    int value;
-    if (c >= '0' && c <= '9') value = c - '0';
-    else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
-    else {
-      digits = 0;
-      continue;
-    }
-    if (digits == 1) {
-      bytes.back() = static_cast<char>((static_cast<unsigned char>(bytes.back()) << 4) | value);
-      digits = 2;
-    } else {
-      bytes += static_cast<char>(value);
-      digits = 1;
-    }
-  }
-  return bytes;
-}
-
 TCustomDriver::TCustomDriver() {
   log_ = std::make_unique<TLogFile>();
   log_->OnLine = [this](TLogFile& log) { onLogLine(log); };

@@ -32,10 +32,6 @@ constexpr uint8_t kTerminalMessage = 0xAB;
 constexpr uint8_t kReadMode = 0xC3;
 constexpr size_t kMaxUdpFrame = 512;
 
-// "0"-"9" and "A"-"F" are digits, everything else separates; two digits make
-// a byte, a lone digit a byte of its own value, a third digit starts a new one.
-std::string hexTextToBytes(std::string_view text);
-
 class TCustomDriver {
  public:
   using TMessageHandler = std::function<void(const std::string& payload, int32_t clientId)>;

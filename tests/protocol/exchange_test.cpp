@@ -34,25 +34,6 @@ struct Bench {
   }
 };
 
-TEST(HexText, OnlyUpperCaseDigitsCount) {
-  struct Case {
-    const char* text;
-    std::string bytes;
-  } cases[] = {
-      {"BB", "\xBB"},
-      {"B B", std::string("\x0B\x0B")},
-      {"BBB", std::string("\xBB\x0B")},
-      {"bb", ""},
-      {"AD 00 01 3C", std::string("\xAD\x00\x01\x3C", 4)},
-      {"C3,1-2", std::string("\xC3\x01\x02")},
-      {"0a1", std::string("\x00\x01", 2)},
-      {"Ф1Ж2", std::string("\x01\x02")},
-      {"", ""},
-      {"FFFF", "\xFF\xFF"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(hexTextToBytes(c.text), c.bytes) << c.text;
-}
-
 TEST(CheckReply, FailuresComeInTheirOrder) {
   struct Case {
     std::string reply;

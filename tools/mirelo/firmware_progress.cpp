@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/format.h"
+
 namespace mirelo::shell {
 namespace {
 
@@ -11,17 +13,13 @@ constexpr std::string_view kReceived = "UDP: <- ";
 constexpr int kProgramBlock = 0xC1;
 const std::string kSeparator(60, '-');
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The byte at position index of a data line's "AB CD EF" text.
 std::optional<int> byteAt(std::string_view hex, size_t index) {
   size_t at = index * 3;
   if (at + 2 > hex.size() || (at + 2 < hex.size() && hex[at + 2] != ' ')) return std::nullopt;
-  int high = hexDigit(hex[at]), low = hexDigit(hex[at + 1]);
+  // The log writes upper-case digits only.
+  int high = hexDigitValue(hex[at], HexCase::Upper),
+      low = hexDigitValue(hex[at + 1], HexCase::Upper);
   if (high < 0 || low < 0) return std::nullopt;
   return high * 16 + low;
 }
