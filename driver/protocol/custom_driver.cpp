@@ -97,7 +97,8 @@ void TCustomDriver::OpenClient() {
 }
 
 void TCustomDriver::CloseClient() {
-  // Closed also when the TCP close raises (an unacknowledged shutdown).
+  // The UDP client goes in both protocols, even when the TCP close raises
+  // (an unacknowledged shutdown).
   struct CloseUdp {
     TUDPClient& client;
     ~CloseUdp() { client.Close(); }
