@@ -8,16 +8,17 @@ source scripts/common.sh
 
 sanitize=OFF
 build_dir=build
+extra=()
 for arg in "$@"; do
   case "$arg" in
-    --sanitize) sanitize=ON; build_dir=build-sanitize ;;
+    --sanitize) sanitize=ON; build_dir=build-sanitize; extra=(-DMIRELO_BENCH=OFF) ;;
     -h|--help) sed -n '2,4p' "$0"; exit 0 ;;
     *) echo "test.sh: unknown option '$arg'" >&2; exit 2 ;;
   esac
 done
 
 install_missing
-configure_and_build "$build_dir" -DMIRELO_SANITIZE="$sanitize"
+configure_and_build "$build_dir" -DMIRELO_SANITIZE="$sanitize" "${extra[@]}"
 
 export MIRELO_LOOPBACK_ONLY=1
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

@@ -31,10 +31,9 @@ std::string format(const char* pattern, ...) {
 }
 
 bool tryStrToInt(std::string_view text, int32_t& value) {
+  text = trimBlanks(text);
+  if (text.empty()) return false;
   size_t i = 0, end = text.size();
-  while (i < end && (text[i] == ' ' || text[i] == '\t')) ++i;
-  while (end > i && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
-  if (i == end) return false;
   bool negative = false;
   if (text[i] == '-' || text[i] == '+') {
     negative = text[i] == '-';
@@ -51,12 +50,8 @@ bool tryStrToInt(std::string_view text, int32_t& value) {
   if (i == end) return false;
   int64_t result = 0;
   for (; i < end; ++i) {
-    char c = text[i];
-    int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else return false;
+    int digit = hexDigitValue(text[i]);
+    if (digit < 0 || digit >= base) return false;
     result = result * base + digit;
     // Hexadecimal may fill all 32 bits (as $FFFFFFFF = -1); decimal may not.
     if (result > (base == 16 ? 0xFFFFFFFFLL : 0x80000000LL)) return false;
@@ -85,17 +80,82 @@ int32_t strToIntDef(std::string_view text, int32_t fallback) {
   return tryStrToInt(text, value) ? value : fallback;
 }
 
-std::string bytesToHex(std::string_view bytes) {
-  static const char digits[] = "0123456789ABCDEF";
+char hexDigit(unsigned value) {
+  return "0123456789ABCDEF"[value & 15];
+}
+
+int hexDigitValue(char c, HexCase accepted) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (accepted == HexCase::Any && c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string bytesToHex(std::string_view bytes, std::string_view separator) {
   std::string text;
-  text.reserve(bytes.size() * 3);
+  text.reserve(bytes.size() * (2 + separator.size()));
   for (size_t i = 0; i < bytes.size(); ++i) {
-    if (i) text += ' ';
+    if (i) text += separator;
     auto b = static_cast<unsigned char>(bytes[i]);
-    text += digits[b >> 4];
-    text += digits[b & 15];
+    text += hexDigit(b >> 4);
+    text += hexDigit(b);
   }
   return text;
+}
+
+std::string hexTextToBytes(std::string_view text) {
+  std::string bytes;
+  int digits = 0;  // digits of the byte being read: 0, 1 or 2
+  for (char c : text) {
+    int value = hexDigitValue(c, HexCase::Upper);
+    if (value < 0) {
+      digits = 0;
+    } else if (digits == 1) {
+      bytes.back() = static_cast<char>((static_cast<unsigned char>(bytes.back()) << 4) | value);
+      digits = 2;
+    } else {
+      bytes += static_cast<char>(value);
+      digits = 1;
+    }
+  }
+  return bytes;
+}
+
+std::optional<std::string> parseHexBytes(std::string_view text, std::string_view separators) {
+  std::string bytes;
+  for (size_t at = 0; at < text.size();) {
+    if (!bytes.empty() && !separators.empty()) {
+      if (separators.find(text[at]) == std::string_view::npos) return std::nullopt;
+      ++at;
+    }
+    int high = at < text.size() ? hexDigitValue(text[at]) : -1;
+    int low = at + 1 < text.size() ? hexDigitValue(text[at + 1]) : -1;
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes += static_cast<char>(high << 4 | low);
+    at += 2;
+  }
+  return bytes;
+}
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+namespace {
+template <class Predicate>
+std::string_view trimWhere(std::string_view text, Predicate trimmed) {
+  while (!text.empty() && trimmed(text.front())) text.remove_prefix(1);
+  while (!text.empty() && trimmed(text.back())) text.remove_suffix(1);
+  return text;
+}
+}  // namespace
+
+std::string_view trimBlanks(std::string_view text) {
+  return trimWhere(text, isBlank);
+}
+
+std::string_view trimBlanksAndControls(std::string_view text) {
+  return trimWhere(text, [](char c) { return static_cast<unsigned char>(c) <= ' '; });
 }
 
 }  // namespace mirelo

@@ -17,14 +17,6 @@ constexpr size_t npos = std::string::npos;
 // Settings files are small; anything larger is not one and reads as empty.
 constexpr off_t kMaxIniSize = 16 * 1024 * 1024;
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 std::string readWholeFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return {};
@@ -59,22 +51,22 @@ std::vector<std::string> splitLines(std::string_view text) {
 
 // The section name of a "[name]" line, or false for any other line.
 bool sectionName(std::string_view line, std::string_view& name) {
-  line = trim(line);
+  line = trimBlanks(line);
   if (line.empty() || line.front() != '[') return false;
   size_t close = line.find(']');
-  name = trim(line.substr(1, close == npos ? npos : close - 1));
+  name = trimBlanks(line.substr(1, close == npos ? npos : close - 1));
   return true;
 }
 
 // Key and raw value of a "key=value" line; comments and lines without '='
 // are no entries.
 bool entry(std::string_view line, std::string_view& key, std::string_view& value) {
-  line = trim(line);
+  line = trimBlanks(line);
   if (line.empty() || line.front() == ';') return false;
   size_t equals = line.find('=');
   if (equals == npos) return false;
-  key = trim(line.substr(0, equals));
-  value = trim(line.substr(equals + 1));
+  key = trimBlanks(line.substr(0, equals));
+  value = trimBlanks(line.substr(equals + 1));
   return true;
 }
 
@@ -100,7 +92,7 @@ IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) {
 }
 
 size_t IniFile::findSection(std::string_view section) const {
-  std::string_view wanted = trim(section);
+  std::string_view wanted = trimBlanks(section);
   for (size_t i = 0; i < lines_.size(); ++i) {
     std::string_view name;
     if (sectionName(lines_[i], name) && ansiSameText(name, wanted)) return i;
@@ -109,7 +101,7 @@ size_t IniFile::findSection(std::string_view section) const {
 }
 
 size_t IniFile::findKey(size_t sectionLine, std::string_view key) const {
-  std::string_view wanted = trim(key);
+  std::string_view wanted = trimBlanks(key);
   for (size_t i = sectionLine + 1; i < lines_.size(); ++i) {
     std::string_view name, value;
     if (sectionName(lines_[i], name)) break;
@@ -153,7 +145,7 @@ std::vector<std::string> IniFile::ReadSection(std::string_view section) const {
   for (size_t i = sectionLine + 1; i < lines_.size(); ++i) {
     std::string_view name;
     if (sectionName(lines_[i], name)) break;
-    std::string_view line = trim(lines_[i]);
+    std::string_view line = trimBlanks(lines_[i]);
     if (line.empty() || line.front() == ';') continue;
     lines.emplace_back(line);
   }
@@ -161,7 +153,7 @@ std::vector<std::string> IniFile::ReadSection(std::string_view section) const {
 }
 
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-  std::string_view name = trim(section), keyName = trim(key);
+  std::string_view name = trimBlanks(section), keyName = trimBlanks(key);
   if (name.empty() || hasLineEnd(section) || name.find(']') != npos)
     throw Exception(format("Недопустимое имя раздела '%.*s'", static_cast<int>(section.size()), section.data()));
   if (keyName.empty() || hasLineEnd(key) || keyName.find('=') != npos || keyName.front() == '[' ||
@@ -172,7 +164,7 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
   std::string line = std::string(keyName) + "=" + quoteForWriting(value);
   size_t sectionLine = findSection(name);
   if (sectionLine == npos) {
-    if (!lines_.empty() && !trim(lines_.back()).empty()) lines_.emplace_back();
+    if (!lines_.empty() && !trimBlanks(lines_.back()).empty()) lines_.emplace_back();
     lines_.push_back("[" + std::string(name) + "]");
     lines_.push_back(line);
     return;
@@ -191,7 +183,7 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
   for (size_t i = sectionLine + 1; i < lines_.size(); ++i) {
     std::string_view ignored;
     if (sectionName(lines_[i], ignored)) break;
-    if (!trim(lines_[i]).empty()) insertAt = i + 1;
+    if (!trimBlanks(lines_[i]).empty()) insertAt = i + 1;
   }
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), line);
 }

@@ -40,7 +40,9 @@ void TCustomClient::waitWritable() {
   if (ready == 0) raiseNoConnection();
 }
 
-void TCustomClient::sendAll(std::string_view bytes) {
+void TCustomClient::Send(std::string_view bytes) {
+  if (bytes.empty()) return;
+  Open();
   // A socket with room in its buffer takes the bytes at once; the bounded
   // wait is needed only once it reports that it would block.
   size_t offset = 0;
@@ -62,7 +64,7 @@ TTCPClient::TTCPClient()
 
 TTCPClient::~TTCPClient() {
   try {
-    Close(false);
+    closeConnection(false);
   } catch (const std::exception&) {
   }
 }
@@ -72,12 +74,12 @@ void TTCPClient::handleMessage(const Message& message) {
   // The terminal closed: the next send connects again. A failure of this
   // close has nobody to go to.
   try {
-    Close(true);
+    closeConnection(true);
   } catch (const std::exception&) {
   }
 }
 
-void TTCPClient::Connect() {
+void TTCPClient::Open() {
   if (connected_) return;
   sockaddr_in address = resolve();
   ws::SOCKET s = ws::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -100,7 +102,7 @@ void TTCPClient::Connect() {
   Sleep(50);
 }
 
-void TTCPClient::Close(bool raiseOnTimeout) {
+void TTCPClient::closeConnection(bool raiseOnTimeout) {
   if (!connected_) return;
   struct Release {
     TTCPClient& client;
@@ -134,21 +136,15 @@ void TTCPClient::Close(bool raiseOnTimeout) {
   }
 }
 
-void TTCPClient::Send(std::string_view bytes) {
-  if (bytes.empty()) return;
-  Connect();
-  sendAll(bytes);
-}
-
 std::string TTCPClient::Receive() {
-  Connect();
+  Open();
   for (;;) {
     waitReadable();
     int count = ws::recv(socket_, buffer_, sizeof buffer_, 0);
     if (count < 0) RaiseLastSocketError();
     if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
     // The terminal closed the connection: nothing more can come on it.
-    Close(false);
+    closeConnection(false);
     raiseNoConnection();
   }
 }
@@ -160,7 +156,7 @@ TUDPClient::TUDPClient() = default;
 TUDPClient::~TUDPClient() { Close(); }
 
 void TUDPClient::Open() {
-  if (IsOpen()) return;
+  if (Connected()) return;
   sockaddr_in address = resolve();
   ws::SOCKET s = ws::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s == ws::INVALID_SOCKET) RaiseLastSocketError();
@@ -174,16 +170,10 @@ void TUDPClient::Open() {
 }
 
 void TUDPClient::Close() {
-  if (!IsOpen()) return;
+  if (!Connected()) return;
   ws::shutdown(socket_, 2);
   ws::closesocket(socket_);
   socket_ = ws::INVALID_SOCKET;
-}
-
-void TUDPClient::Send(std::string_view bytes) {
-  if (bytes.empty()) return;
-  Open();
-  sendAll(bytes);
 }
 
 std::string TUDPClient::Receive() {

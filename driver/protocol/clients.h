@@ -18,11 +18,27 @@ namespace mirelo {
 // The terminal's close notification of the TCP client's window.
 constexpr uint32_t WM_CLIENT_NOTIFY = WM_USER + 1;
 
+// What the frame exchange needs of a transport: bytes out, one block back
+// within the timeout. A transport knows nothing of frames.
+class IClientTransport {
+ public:
+  virtual ~IClientTransport() = default;
+  // Opens (connects) the socket unless it is open already.
+  virtual void Open() = 0;
+  virtual void Close() = 0;
+  virtual bool Connected() const = 0;
+  // Opens first; sends the whole byte string. An empty one sends nothing
+  // and opens nothing.
+  virtual void Send(std::string_view bytes) = 0;
+  // Opens first; one block of at most 2048 bytes.
+  virtual std::string Receive() = 0;
+};
+
 // Shared by both transports: address, port and the bounded waits.
-class TCustomClient {
+class TCustomClient : public IClientTransport {
  public:
   TCustomClient();
-  virtual ~TCustomClient();
+  ~TCustomClient() override;
   TCustomClient(const TCustomClient&) = delete;
   TCustomClient& operator=(const TCustomClient&) = delete;
 
@@ -34,6 +50,8 @@ class TCustomClient {
   void SetTimeout(uint32_t ms) { timeout_ = ms; }
   ws::SOCKET Handle() const { return socket_; }
 
+  void Send(std::string_view bytes) final;
+
  protected:
   // Resolves address and port (service name or number; EConvertError for
   // neither); the TCP protocol entry serves both transports.
@@ -41,7 +59,6 @@ class TCustomClient {
   // Raising waits: a timeout gives -1, a failure a socket error.
   void waitReadable();
   void waitWritable();
-  void sendAll(std::string_view bytes);
 
   ws::SOCKET socket_ = ws::INVALID_SOCKET;
   std::string port_;
@@ -55,15 +72,15 @@ class TTCPClient : public TCustomClient {
   TTCPClient();
   ~TTCPClient() override;
 
-  void Connect();
-  // raiseOnTimeout: whether a terminal that does not acknowledge the
-  // shutdown within the timeout raises -1 (the socket is closed regardless).
-  void Close(bool raiseOnTimeout = true);
-  bool Connected() const { return connected_; }
-  void Send(std::string_view bytes);
-  std::string Receive();
+  void Open() override;
+  // A terminal that does not acknowledge the shutdown within the timeout
+  // raises -1; the socket is closed regardless.
+  void Close() override { closeConnection(true); }
+  bool Connected() const override { return connected_; }
+  std::string Receive() override;
 
  private:
+  void closeConnection(bool raiseOnTimeout);
   void handleMessage(const Message& message);
 
   std::unique_ptr<MessageWindow> window_;
@@ -75,11 +92,10 @@ class TUDPClient : public TCustomClient {
   TUDPClient();
   ~TUDPClient() override;
 
-  void Open();
-  void Close();
-  bool IsOpen() const { return socket_ != ws::INVALID_SOCKET; }
-  void Send(std::string_view bytes);
-  std::string Receive();
+  void Open() override;
+  void Close() override;
+  bool Connected() const override { return socket_ != ws::INVALID_SOCKET; }
+  std::string Receive() override;
 };
 
 }  // namespace mirelo

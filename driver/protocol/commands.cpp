@@ -56,16 +56,6 @@ std::string request(const CommandDef& command) {
   return std::string(1, static_cast<char>(command.code));
 }
 
-// Leading and trailing blanks and control characters off; Cyrillic letters
-// are bytes above 0x7F and stay.
-std::string trimmed(std::string_view text) {
-  auto isSpace = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  size_t begin = 0, end = text.size();
-  while (begin < end && isSpace(text[begin])) ++begin;
-  while (end > begin && isSpace(text[end - 1])) --end;
-  return std::string(text.substr(begin, end - begin));
-}
-
 // Two lines, each cut to `width` and padded with blanks: always 2 * width bytes.
 std::string twoLines(std::string_view line1, std::string_view line2, size_t width) {
   return ByteWriter(2 * width).fixed(line1, width, ' ').fixed(line2, width, ' ').take();
@@ -116,9 +106,7 @@ TStatusRec decodeStatus(std::string_view reply) {
   status.TableError = status.Flags & StatusFlags::TableError;
   reader.skip(1);
   std::string_view mac = reader.bytes(6);
-  status.MAC = bytesToHex(mac);
-  for (char& c : status.MAC)
-    if (c == ' ') c = '-';
+  status.MAC = bytesToHex(mac, "-");
   // The MAC address is also the firm, the device type and the serial number.
   ByteReader macReader(mac);
   status.FirmID = macReader.u24be();
@@ -243,7 +231,7 @@ std::optional<TTableRec> TCustomDriver::ReadTableStruct(uint8_t tableNumber) {
   ByteReader reader(*reply, 2);
   TTableRec table;
   table.Number = tableNumber;
-  table.Name = trimmed(reader.bytes(kNameWidth));
+  table.Name = trimBlanksAndControls(reader.bytes(kNameWidth));
   table.RowCount = reader.u8();
   reader.skip(1);
   table.FieldCount = reader.u8();
@@ -258,7 +246,7 @@ std::optional<TFieldRec> TCustomDriver::ReadFieldStruct(uint8_t tableNumber, uin
   ByteReader reader(*reply, 2);
   TFieldRec field;
   field.Number = fieldNumber;
-  field.Name = trimmed(reader.bytes(kNameWidth));
+  field.Name = trimBlanksAndControls(reader.bytes(kNameWidth));
   field.FieldType = reader.u8();
   field.Size = reader.u8();
   std::string_view minimum = reader.bytes(kLimitWidth);

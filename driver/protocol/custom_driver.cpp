@@ -6,34 +6,14 @@
 
 namespace mirelo {
 
-std::string hexTextToBytes(std::string_view text) {
-  std::string bytes;
-  int digits = 0;  // digits of the byte being read: 0, 1 or 2
-  for (char c : text) {
-    int value;
-    if (c >= '0' && c <= '9') value = c - '0';
-    else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
-    else {
-      digits = 0;
-      continue;
-    }
-    if (digits == 1) {
-      bytes.back() = static_cast<char>((static_cast<unsigned char>(bytes.back()) << 4) | value);
-      digits = 2;
-    } else {
-      bytes += static_cast<char>(value);
-      digits = 1;
-    }
-  }
-  return bytes;
-}
-
 TCustomDriver::TCustomDriver() {
   log_ = std::make_unique<TLogFile>();
   log_->OnLine = [this](TLogFile& log) { onLogLine(log); };
   window_ = std::make_unique<MessageWindow>([this](const Message& m) { deliverMessages(m); });
   udpClient_ = std::make_unique<TUDPClient>();
   tcpClient_ = std::make_unique<TTCPClient>();
+  udpRoute_ = {udpClient_.get(), "UDP: -> ", "UDP: <- ", kMaxUdpFrame, false};
+  tcpRoute_ = {tcpClient_.get(), "TCP: -> ", "TCP: <- ", SIZE_MAX, true};
   serverProtocol_ = ptTCP;
   SetServerPort(2004);
 }
@@ -93,79 +73,68 @@ void TCustomDriver::SetClientPort(int32_t port) {
 }
 
 void TCustomDriver::SetClientProtocol(uint8_t protocol) {
-  if (protocol != clientProtocol_) changeConnection([&] { clientProtocol_ = protocol; });
+  if (protocol == clientProtocol_) return;
+  changeConnection([&] {
+    clientProtocol_ = protocol;
+    clientRoute_ = protocol == ptTCP ? &tcpRoute_ : &udpRoute_;
+  });
 }
 
 // ---- connection ----
 
+void TCustomDriver::openRoute(const TClientRoute& route) {
+  if (route.transport->Connected()) return;
+  if (route.modeCheck) CheckMode();
+  route.transport->Open();
+}
+
 void TCustomDriver::Connect() {
-  if (clientProtocol_ == ptTCP) {
-    if (!tcpClient_->Connected()) {
-      CheckMode();
-      tcpClient_->Connect();
-    }
-  } else {
-    udpClient_->Open();
-  }
+  openRoute(*clientRoute_);
 }
 
 void TCustomDriver::OpenClient() {
-  if (clientProtocol_ == ptTCP) tcpClient_->Connect();
-  else udpClient_->Open();
+  clientRoute_->transport->Open();
 }
 
 void TCustomDriver::CloseClient() {
-  // The UDP client is closed in both protocols, and also when the TCP close
-  // raises (an unacknowledged shutdown).
+  // The UDP client goes in both protocols, even when the TCP close raises
+  // (an unacknowledged shutdown).
   struct CloseUdp {
     TUDPClient& client;
     ~CloseUdp() { client.Close(); }
   } closeUdp{*udpClient_};
-  if (clientProtocol_ == ptTCP && tcpClient_->Connected()) tcpClient_->Close(true);
+  clientRoute_->transport->Close();
 }
 
 bool TCustomDriver::ClientConnected() const {
-  return clientProtocol_ == ptTCP ? tcpClient_->Connected() : udpClient_->IsOpen();
+  return clientRoute_->transport->Connected();
 }
 
 // ---- exchange ----
 
-void TCustomDriver::SendUDP(std::string_view frame) {
-  udpClient_->Open();
+void TCustomDriver::SendOn(const TClientRoute& route, std::string_view frame) {
+  openRoute(route);
   if (frame.empty()) return;
-  if (frame.size() > kMaxUdpFrame) raiseInvalidValue();
+  if (frame.size() > route.maxFrame) raiseInvalidValue();
   lastSent_.assign(frame);
-  log_->WriteData("UDP: -> ", frame);
-  udpClient_->Send(frame);
+  log_->WriteData(route.sentPrefix, frame);
+  route.transport->Send(frame);
 }
 
-std::string TCustomDriver::ReceiveUDP() {
-  std::string reply = udpClient_->Receive();
-  log_->WriteData("UDP: <- ", reply);
+std::string TCustomDriver::ReceiveOn(const TClientRoute& route) {
+  std::string reply = route.transport->Receive();
+  log_->WriteData(route.receivedPrefix, reply);
   log_->WriteSeparator();
   lastReceived_ = reply;
   return reply;
 }
 
 void TCustomDriver::SendFrame(std::string_view frame) {
-  if (clientProtocol_ != ptTCP) {
-    SendUDP(frame);
-    return;
-  }
-  if (!tcpClient_->Connected()) Connect();
-  if (frame.empty()) return;
-  lastSent_.assign(frame);
-  log_->WriteData("TCP: -> ", frame);
-  tcpClient_->Send(frame);
+  SendOn(*clientRoute_, frame);
 }
 
 std::string TCustomDriver::ReceiveFrame() {
-  if (clientProtocol_ != ptTCP) return ReceiveUDP();
-  std::string reply = tcpClient_->Receive();
-  log_->WriteData("TCP: <- ", reply);
-  log_->WriteSeparator();
-  lastReceived_ = reply;
-  return reply;
+  return ReceiveOn(*clientRoute_);
 }
 
 namespace {

@@ -32,10 +32,6 @@ constexpr uint8_t kTerminalMessage = 0xAB;
 constexpr uint8_t kReadMode = 0xC3;
 constexpr size_t kMaxUdpFrame = 512;
 
-// "0"-"9" and "A"-"F" are digits, everything else separates; two digits make
-// a byte, a lone digit a byte of its own value, a third digit starts a new one.
-std::string hexTextToBytes(std::string_view text);
-
 class TCustomDriver {
  public:
   using TMessageHandler = std::function<void(const std::string& payload, int32_t clientId)>;
@@ -58,9 +54,11 @@ class TCustomDriver {
   int32_t RepeatCount() const { return repeatCount_; }
   void SetRepeatCount(int32_t count) { repeatCount_ = count; }
 
+  // The transport of the client protocol is chosen when the protocol is set;
+  // these and the exchange act on it alone.
   void Connect();      // TCP: mode check, then connect; UDP: open
   void OpenClient();   // the same without the mode check
-  void CloseClient();
+  void CloseClient();  // the UDP client is closed in either protocol
   bool ClientConnected() const;
 
   // ---- exchange ----
@@ -161,13 +159,27 @@ class TCustomDriver {
   TTCPClient& TCPClient() { return *tcpClient_; }
 
  protected:
-  void SendUDP(std::string_view frame);
-  std::string ReceiveUDP();
+  // A client protocol as the frame exchange sees it.
+  struct TClientRoute {
+    IClientTransport* transport;
+    const char* sentPrefix;  // of the log lines
+    const char* receivedPrefix;
+    size_t maxFrame;  // longer frames raise -6 and are not sent
+    bool modeCheck;   // a new connection is first guarded by CheckMode
+  };
+  // Opens the route's transport (with the mode check where it asks for one),
+  // then sends the frame; an empty frame only opens.
+  void SendOn(const TClientRoute& route, std::string_view frame);
+  std::string ReceiveOn(const TClientRoute& route);
+  // The UDP route, whatever the client protocol (mode check, firmware).
+  void SendUDP(std::string_view frame) { SendOn(udpRoute_, frame); }
+  std::string ReceiveUDP() { return ReceiveOn(udpRoute_); }
   // Firmware frames check the command code before the error byte.
   static void CheckFirmwareReply(std::string_view reply, uint8_t command);
 
  private:
   void changeConnection(const std::function<void()>& apply);
+  void openRoute(const TClientRoute& route);
   void onServerData(TCustomServer* server, ws::SOCKET socket);
   void deliverMessages(const Message& message);
   void onLogLine(TLogFile& log);
@@ -188,6 +200,9 @@ class TCustomDriver {
   std::unique_ptr<MessageWindow> window_;
   std::unique_ptr<TUDPClient> udpClient_;
   std::unique_ptr<TTCPClient> tcpClient_;
+  TClientRoute udpRoute_{};
+  TClientRoute tcpRoute_{};
+  const TClientRoute* clientRoute_ = &udpRoute_;
   std::unique_ptr<TCustomServer> server_;
 };
 

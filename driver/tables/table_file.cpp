@@ -27,23 +27,14 @@ std::string valueForFile(const TField& field) {
     while (!value.empty() && value.back() == '\0') value.remove_suffix(1);
   }
   if (fitsALine(value) && !value.starts_with(kHexPrefix)) return std::string(value);
-  std::string hex = bytesToHex(value);
-  std::erase(hex, ' ');
-  return std::string(kHexPrefix) + hex;
+  return std::string(kHexPrefix) + bytesToHex(value, "");
 }
 
 std::string valueFromFile(const std::string& text) {
   std::string_view digits(text);
   if (!digits.starts_with(kHexPrefix)) return text;
   digits.remove_prefix(kHexPrefix.size());
-  if (digits.size() % 2 != 0) return text;
-  std::string bytes;
-  for (size_t i = 0; i < digits.size(); i += 2) {
-    int32_t value = 0;
-    if (!tryStrToInt("$" + std::string(digits.substr(i, 2)), value)) return text;
-    bytes += static_cast<char>(value);
-  }
-  return bytes;
+  return parseHexBytes(digits).value_or(text);
 }
 }  // namespace
 

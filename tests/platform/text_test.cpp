@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <optional>
+
 #include "platform/bytes.h"
 #include "platform/cp1251.h"
 #include "platform/exception.h"
@@ -114,6 +116,63 @@ TEST(Bytes, WriterBuildsFixedWidthFields) {
                         .fixed("abc", 5).fixed("abcdef", 2).take();
   EXPECT_EQ(out, std::string("\xAB\x02\x01\x01\x02\x01\x02\x03" "abc\0\0" "ab", 15));
   EXPECT_EQ(bytesToHex(std::string("\x00\xAB\x0F", 3)), "00 AB 0F");
+}
+
+TEST(HexText, BytesAreWrittenWithTheCallersSeparator) {
+  const std::string bytes("\x00\xAB\x0F", 3);
+  EXPECT_EQ(bytesToHex(bytes, "-"), "00-AB-0F");
+  EXPECT_EQ(bytesToHex(bytes, ""), "00AB0F");
+  EXPECT_EQ(bytesToHex(""), "");
+  EXPECT_EQ(hexDigitValue('a'), 10);
+  EXPECT_EQ(hexDigitValue('a', HexCase::Upper), -1);
+  EXPECT_EQ(hexDigitValue('G'), -1);
+}
+
+TEST(HexText, OnlyUpperCaseDigitsCount) {
+  struct Case {
+    const char* text;
+    std::string bytes;
+  } cases[] = {
+      {"BB", "\xBB"},
+      {"B B", std::string("\x0B\x0B")},
+      {"BBB", std::string("\xBB\x0B")},
+      {"bb", ""},
+      {"AD 00 01 3C", std::string("\xAD\x00\x01\x3C", 4)},
+      {"C3,1-2", std::string("\xC3\x01\x02")},
+      {"0a1", std::string("\x00\x01", 2)},
+      {"Ф1Ж2", std::string("\x01\x02")},
+      {"", ""},
+      {"FFFF", "\xFF\xFF"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(hexTextToBytes(c.text), c.bytes) << c.text;
+}
+
+TEST(HexText, StrictParsingTakesOnlyWholePairsAndTheGivenSeparators) {
+  struct Case {
+    const char* text;
+    const char* separators;
+    std::optional<std::string> bytes;
+  } cases[] = {
+      {"0aFF", "", std::string("\x0A\xFF")},
+      {"", "", std::string()},
+      {"0A-ff:01", "-:", std::string("\x0A\xFF\x01")},
+      {"0A1", "", std::nullopt},
+      {"1 ", "", std::nullopt},
+      {"0A 01", "", std::nullopt},
+      {"0A--01", "-", std::nullopt},
+      {"0A-01-", "-", std::nullopt},
+      {"0A01", "-", std::nullopt},
+      {"0G", "", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parseHexBytes(c.text, c.separators), c.bytes) << c.text;
+}
+
+TEST(Trim, BlanksOrAllControlCharactersComeOffBothEnds) {
+  EXPECT_EQ(trimBlanks(" \tab c\t "), "ab c");
+  EXPECT_EQ(trimBlanks("\rab\n"), "\rab\n");
+  EXPECT_EQ(trimBlanks(" \t"), "");
+  EXPECT_EQ(trimBlanksAndControls(std::string("\x01 \xD5\xEB\xE5\xE1\0\0", 8)), "\xD5\xEB\xE5\xE1");
+  EXPECT_EQ(trimBlanksAndControls("\r\n"), "");
 }
 
 }  // namespace

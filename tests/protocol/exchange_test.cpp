@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
-
-#include "outcome.h"
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "driver/protocol/custom_driver.h"
 #include "driver/errors/driver_error.h"
+#include "outcome.h"
 #include "platform/format.h"
 #include "test_support.h"
 #include "tools/termsim/termsim.h"
@@ -33,25 +34,6 @@ struct Bench {
     driver.SetClientProtocol(protocol);
   }
 };
-
-TEST(HexText, OnlyUpperCaseDigitsCount) {
-  struct Case {
-    const char* text;
-    std::string bytes;
-  } cases[] = {
-      {"BB", "\xBB"},
-      {"B B", std::string("\x0B\x0B")},
-      {"BBB", std::string("\xBB\x0B")},
-      {"bb", ""},
-      {"AD 00 01 3C", std::string("\xAD\x00\x01\x3C", 4)},
-      {"C3,1-2", std::string("\xC3\x01\x02")},
-      {"0a1", std::string("\x00\x01", 2)},
-      {"Ф1Ж2", std::string("\x01\x02")},
-      {"", ""},
-      {"FFFF", "\xFF\xFF"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(hexTextToBytes(c.text), c.bytes) << c.text;
-}
 
 TEST(CheckReply, FailuresComeInTheirOrder) {
   struct Case {
@@ -222,6 +204,41 @@ TEST(Settings, TransportsCloseOnlyWhenAValueChanges) {
   b.driver.Connect();
   b.driver.SetClientProtocol(ptUDP);
   EXPECT_FALSE(b.driver.TCPClient().Connected());
+}
+
+TEST(Settings, EachExchangeGoesOverTheTransportOfTheCurrentProtocolAndPort) {
+  Bench b(ptUDP);
+  termsim::Simulator other;
+  other.start();
+  std::vector<std::string> lines;
+  b.driver.OnLog = [&](const std::string& line) { lines.push_back(line.substr(24)); };
+  b.driver.SetLogEnabled(true);
+  using termsim::Transport;
+  struct Step {
+    TProtocol protocol;
+    termsim::Simulator& sim;
+    Transport transport;
+    const char* sentLine;
+  } steps[] = {{ptTCP, b.sim, Transport::TCP, "TCP: -> C9"},
+               {ptUDP, b.sim, Transport::UDP, "UDP: -> C9"},
+               {ptUDP, other, Transport::UDP, "UDP: -> C9"},
+               {ptTCP, other, Transport::TCP, "TCP: -> C9"},
+               {ptTCP, b.sim, Transport::TCP, "TCP: -> C9"}};
+  auto exchanges = [](const termsim::Simulator& sim, Transport transport) {
+    return std::ranges::count(framesOf(sim, transport), std::string("\xC9"));
+  };
+  for (const Step& step : steps) {
+    b.driver.SetClientProtocol(step.protocol);
+    b.driver.SetClientPort(step.sim.port());
+    auto before = exchanges(step.sim, step.transport);
+    b.driver.ExchangeOnce("\xC9", 0xC9, 2);
+    EXPECT_EQ(exchanges(step.sim, step.transport), before + 1) << step.sentLine;
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], step.sentLine);
+    EXPECT_TRUE(b.driver.ClientConnected());
+  }
+  EXPECT_EQ(b.sim.tcpAccepted() + other.tcpAccepted(), 3u)
+      << "a fresh connection after each change";
 }
 
 TEST(Settings, ReplyInTwoTcpSegmentsIsNotReassembled) {

@@ -118,7 +118,7 @@ TEST_F(FirmwareUpdate, FramesForEmptyPartialWholeAndLargestImages) {
     EXPECT_EQ(sim().firmwareUpdates(), updates + 1);
     EXPECT_FALSE(sim().programmingMode());
     EXPECT_FALSE(driver_.ClientConnected());
-    EXPECT_FALSE(driver_.UDPClient().IsOpen());
+    EXPECT_FALSE(driver_.UDPClient().Connected());
 
     ASSERT_EQ(progress.size(), blocks);
     for (size_t n = 1; n <= blocks; ++n)
@@ -155,7 +155,7 @@ TEST_F(FirmwareUpdate, ABlockRefusedByTheTerminalStopsWithoutRecovery) {
   // No 0xC2 and no other frame to recover.
   EXPECT_EQ(commands(), "C0 C3 C0 C1 ");
   EXPECT_TRUE(sim().programmingMode());
-  EXPECT_FALSE(driver_.UDPClient().IsOpen());
+  EXPECT_FALSE(driver_.UDPClient().Connected());
 }
 
 TEST_F(FirmwareUpdate, ALostBlockReplyIsNotRepeated) {

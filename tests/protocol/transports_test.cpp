@@ -33,7 +33,7 @@ TEST(UDPClient, SilentPeerGivesNoConnectionAfterOneTimeout) {
   EXPECT_EQ(r.text, "Нет связи");
   EXPECT_GE(elapsed, 90u);
   EXPECT_LT(elapsed, 3000u);
-  EXPECT_TRUE(client.IsOpen()) << "a timeout leaves the transport open";
+  EXPECT_TRUE(client.Connected()) << "a timeout leaves the transport open";
 }
 
 TEST(UDPClient, EachDatagramIsOneReplyAndEmptyDatagramsAreSkipped) {
@@ -54,12 +54,12 @@ TEST(UDPClient, NothingIsOpenedForAnEmptySendOrABadPort) {
   client.SetAddress("127.0.0.1");
   client.SetPort("1");
   client.Send("");
-  EXPECT_FALSE(client.IsOpen());
+  EXPECT_FALSE(client.Connected());
   client.SetPort("abc");
   ResultOf r = outcome([&] { client.Send("x"); });
   EXPECT_EQ(r.code, -199);
   EXPECT_EQ(r.text, "'abc' is not a valid integer value");
-  EXPECT_FALSE(client.IsOpen());
+  EXPECT_FALSE(client.Connected());
 }
 
 TEST(UDPClient, ForeignAddressIsRefusedUnderTheLoopbackRule) {
@@ -69,7 +69,7 @@ TEST(UDPClient, ForeignAddressIsRefusedUnderTheLoopbackRule) {
   ResultOf r = outcome([&] { client.Send("\xBB"); });
   EXPECT_EQ(r.code, -199);
   EXPECT_EQ(r.text, "10051, WSAENETUNREACH: Network is unreachable");
-  EXPECT_FALSE(client.IsOpen());
+  EXPECT_FALSE(client.Connected());
 }
 
 TEST(TCPClient, RefusedConnectNamesTheSocketError) {
@@ -80,7 +80,7 @@ TEST(TCPClient, RefusedConnectNamesTheSocketError) {
   }
   TTCPClient client;
   aim(client, closedPort);
-  ResultOf r = outcome([&] { client.Connect(); });
+  ResultOf r = outcome([&] { client.Open(); });
   EXPECT_EQ(r.code, -199);
   EXPECT_EQ(r.text, "10061, WSAECONNREFUSED: Connection refused");
   EXPECT_FALSE(client.Connected());
@@ -100,7 +100,7 @@ TEST(TCPClient, ConnectThatIsNeverAnsweredTimesOutAndHoldsNoSocket) {
   ::usleep(20000);
   TTCPClient client;
   aim(client, full.port, 150);
-  ResultOf r = outcome([&] { client.Connect(); });
+  ResultOf r = outcome([&] { client.Open(); });
   for (int fd : queued) ::close(fd);
   if (r.code == 0) GTEST_SKIP() << "this kernel accepted the connection despite the backlog";
   EXPECT_EQ(r.code, -1);
@@ -157,9 +157,9 @@ TEST(TCPClient, AnUnacknowledgedShutdownRaisesButStillDisconnects) {
   test::TcpListener listener;
   TTCPClient client;
   aim(client, listener.port, 100);
-  client.Connect();
+  client.Open();
   int peer = listener.accept();  // never closes its side
-  ResultOf r = outcome([&] { client.Close(true); });
+  ResultOf r = outcome([&] { client.Close(); });
   EXPECT_EQ(r.code, -1);
   EXPECT_FALSE(client.Connected());
   EXPECT_EQ(client.Handle(), ws::INVALID_SOCKET);
@@ -174,7 +174,7 @@ TEST(Transports, DestroyingOpenTransportsLeaksNoDescriptor) {
   {
     TTCPClient tcp;
     aim(tcp, listener.port, 50);
-    tcp.Connect();
+    tcp.Open();
     TUDPClient udp;
     aim(udp, peer.port);
     udp.Open();

@@ -5,18 +5,13 @@
 #include "platform/com/creation.h"
 #include "platform/com/error_info.h"
 #include "platform/cp1251.h"
+#include "platform/format.h"
 #include "platform/message_loop.h"
 #include "tools/mirelo/usage_error.h"
 #include "tools/mirelo/value_text.h"
 
 namespace mirelo::shell {
 namespace {
-
-std::string_view trimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
 
 bool isWait(std::string_view name) {
   if (name.size() != 4) return false;

@@ -9,21 +9,6 @@
 namespace mirelo::shell {
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string_view trimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 bool sameAscii(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -47,8 +32,8 @@ std::string escapeText(std::u16string_view text) {
       default:
         if (c < 0x20) {
           escaped += u"\\x";
-          escaped += static_cast<char16_t>(kHexDigits[c >> 4]);
-          escaped += static_cast<char16_t>(kHexDigits[c & 0xF]);
+          escaped += static_cast<char16_t>(hexDigit(c >> 4));
+          escaped += static_cast<char16_t>(hexDigit(c));
         } else {
           escaped += c;
         }
@@ -91,8 +76,8 @@ std::u16string unescapeText(std::string_view utf8) {
       case 'n': text += u'\n'; break;
       case 't': text += u'\t'; break;
       case 'x': {
-        int high = i + 2 < utf8.size() ? hexDigit(utf8[i + 2]) : -1;
-        int low = i + 3 < utf8.size() ? hexDigit(utf8[i + 3]) : -1;
+        int high = i + 2 < utf8.size() ? hexDigitValue(utf8[i + 2]) : -1;
+        int low = i + 3 < utf8.size() ? hexDigitValue(utf8[i + 3]) : -1;
         if (high < 0 || low < 0) throw UsageError("'\\x' needs two hexadecimal digits");
         text += ansiToWide(static_cast<unsigned char>(high * 16 + low));
         i += 2;
@@ -120,7 +105,7 @@ int32_t parseInteger(std::string_view input) {
     if (digits.size() > 8) fail();
     uint32_t value = 0;
     for (char c : digits) {
-      int digit = hexDigit(c);
+      int digit = hexDigitValue(c);
       if (digit < 0) fail();
       value = value << 4 | static_cast<uint32_t>(digit);
     }

@@ -1,5 +1,7 @@
 #include "tools/termsim/terminal_state.h"
 
+#include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/format.h"
@@ -11,32 +13,9 @@ std::string StatusInfo::macText() const {
 }
 
 bool StatusInfo::setMacText(std::string_view text) {
-  std::array<uint8_t, 6> bytes{};
-  size_t pos = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (i > 0) {
-      if (pos >= text.size() || (text[pos] != '-' && text[pos] != ':')) return false;
-      ++pos;
-    }
-    unsigned value = 0;
-    for (int digit = 0; digit < 2; ++digit, ++pos) {
-      if (pos >= text.size()) return false;
-      char c = text[pos];
-      unsigned v;
-      if (c >= '0' && c <= '9')
-        v = c - '0';
-      else if (c >= 'A' && c <= 'F')
-        v = c - 'A' + 10;
-      else if (c >= 'a' && c <= 'f')
-        v = c - 'a' + 10;
-      else
-        return false;
-      value = value * 16 + v;
-    }
-    bytes[i] = static_cast<uint8_t>(value);
-  }
-  if (pos != text.size()) return false;
-  mac = bytes;
+  std::optional<std::string> bytes = parseHexBytes(text, "-:");
+  if (!bytes || bytes->size() != mac.size()) return false;
+  std::copy(bytes->begin(), bytes->end(), mac.begin());
   return true;
 }
 
