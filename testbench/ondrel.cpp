@@ -9,7 +9,8 @@
 
 namespace mirelo {
 
-const char* const kOndrelHelp = R"(Usage:
+const char16_t* const kOndrelHelp =
+    uR"(Usage:
   ondrel           the test program's window (needs a display)
   ondrel --help    this text
 
@@ -34,7 +35,7 @@ unless the environment variable MIRELO_COMn names another device, e.g.
 int runOndrel(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kOndrelHelp, stdout);
+      std::fputs(QString::fromUtf16(kOndrelHelp).toUtf8().constData(), stdout);
       return 0;
     }
   }

@@ -2,7 +2,7 @@
 // The program: --help, or the window.
 namespace mirelo {
 
-extern const char* const kOndrelHelp;
+extern const char16_t* const kOndrelHelp;
 int runOndrel(int argc, char** argv);
 
 }  // namespace mirelo
