@@ -9,5 +9,5 @@ cmake --build "$build" --target ondrel-screenshots
 out=docs/screenshots/ondrel
 mkdir -p "$out"
 rm -f "$out"/*.png
-MIRELO_LOOPBACK_ONLY=1 QT_QPA_PLATFORM=offscreen "$build/testbench/ondrel-screenshots" "$out"
+MIRELO_LOOPBACK_ONLY=1 QT_QPA_PLATFORM=offscreen "$build/tools/screenshots/ondrel-screenshots" "$out"
 ls "$out"
