@@ -1,7 +1,7 @@
 # Shared by run.sh and test.sh: install missing Debian packages, then
 # configure and build with CMake and Ninja.
 
-packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libsqlite3-dev qt6-base-dev)
+packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libsqlite3-dev qt6-base-dev libcli11-dev)
 
 install_missing() {
   local missing=()

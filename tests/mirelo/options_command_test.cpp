@@ -28,9 +28,10 @@ TEST(CommandLine, OptionsFlagsAndPositionalArguments) {
   EXPECT_EQ(line.integer("--port", 1, 65535), 1002);
   EXPECT_EQ(line.integer("--missing", 1, 2), std::nullopt);
   // A lone "-" and an empty value are arguments like any other.
-  CommandLine plain({"-", "--device="}, kSpecs);
-  EXPECT_EQ(plain.positional(), std::vector<std::string>{"-"});
+  CommandLine plain({"-", "--device=", "--port", "--", "++"}, kSpecs);
+  EXPECT_EQ(plain.positional(), (std::vector<std::string>{"-", "++"}));
   EXPECT_EQ(plain.value("--device"), "");
+  EXPECT_EQ(plain.value("--port"), "--");
   EXPECT_TRUE(CommandLine({"x", "-h"}, kSpecs).help());
   EXPECT_FALSE(CommandLine({"--", "--help"}, kSpecs).help());
 }
@@ -42,8 +43,15 @@ TEST(CommandLine, Refusals) {
       {{"-d"}, "unknown option '-d'"},
       {{"--device"}, "--device needs a value"},
       {{"--all=1"}, "--all takes no value"},
+      {{"--all="}, "--all takes no value"},
       {{"--all", "--all"}, "--all is given twice"},
+      {{"--all", "--all=true"}, "--all is given twice"},
       {{"--port", "1", "--port=2"}, "--port is given twice"},
+      {{"--port", "1", "--port"}, "--port is given twice"},
+      {{"--help=1"}, "unknown option '--help'"},
+      {{"-hx"}, "unknown option '-hx'"},
+      {{"-5", "--frob"}, "unknown option '-5'"},
+      {{"--frob", "--port"}, "unknown option '--frob'"},
   };
   for (const auto& [args, message] : cases) {
     try {

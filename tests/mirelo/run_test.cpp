@@ -211,6 +211,26 @@ TEST_F(RunTest, CommandLineUsage) {
     EXPECT_TRUE(r.err.starts_with("mirelo: ")) << r.err;
     EXPECT_NE(r.err.find("mirelo [--json] run ITEM..."), std::string::npos);
   }
+  // The first argument in error wins; a help option stops reading.
+  const std::pair<std::vector<std::string>, const char*> firstLines[] = {
+      {{"--json=1", "run", "FileVersion"}, "mirelo: unknown option '--json=1'"},
+      {{"--", "run", "FileVersion"}, "mirelo: unknown option '--'"},
+      {{"-hx"}, "mirelo: unknown option '-hx'"},
+      {{"--frob", "--help"}, "mirelo: unknown option '--frob'"},
+      {{"frob", "run", "--help"}, "mirelo: unknown subcommand 'frob'"},
+      {{"run", "FileVersion", "-", "--help"}, "mirelo: unknown option '-'"},
+      {{"--json", "status"}, "mirelo: --json is not offered by 'status' (only by run and shell)"},
+      {{"status", "++"}, "mirelo: unexpected argument '++'"},
+      {{"--help", "--frob"}, "Usage: mirelo [--json] SUBCOMMAND [ARGUMENTS]"},
+      {{"run", "Frob", "--json", "--help"}, "Usage: mirelo run [--json] ITEM..."},
+      {{"help", "run", "-h"}, "Usage: mirelo help [SUBCOMMAND]"},
+  };
+  for (const auto& [args, line] : firstLines) {
+    r = mirelo(args);
+    std::string first = r.out.empty() ? r.err.substr(0, r.err.find('\n')) : r.out[0];
+    EXPECT_EQ(first, line) << args[0];
+    EXPECT_EQ(r.code, r.out.empty() ? 2 : 0) << args[0];
+  }
   r = mirelo({"--help"});
   EXPECT_EQ(r.code, 0);
   ASSERT_FALSE(r.out.empty());

@@ -96,7 +96,13 @@ TEST(CliServeOptions, BadOptionsAreUsageErrors) {
       {{"--error", "0xBB"}, "--error: expected A=B, got '0xBB'"},
       {{"--memory-blocks", "4=1"}, "--memory-blocks: '4' is not a number from 0 to 3"},
       {{"--locked=1"}, "--locked takes no value"},
+      {{"--locked="}, "--locked takes no value"},
+      {{"--port=", "5"}, "--port: '' is not a number from 0 to 65535"},
+      {{"--bogus=1", "--port", "x"}, "unknown option --bogus"},
+      {{"--port", "x", "--bogus"}, "--port: 'x' is not a number from 0 to 65535"},
+      {{"--port", "1", "--port"}, "--port needs a value"},
       {{"extra"}, "serve takes no argument 'extra'"},
+      {{"--", "--no-discovery"}, "serve takes no argument '--'"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"serve"};

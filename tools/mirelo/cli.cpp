@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "mirelo/vistel.h"
 #include "platform/cp1251.h"
@@ -325,37 +327,86 @@ int runHelp(const Invocation& call) {
   return 0;
 }
 
+// "--help" or "-h": the help of the subcommand being read, or the general help.
+struct HelpRequested {
+  const Subcommand* subcommand;
+};
+
+// CLI11 reads only the options and the subcommand names. A NUL (which no
+// argument holds) before any other argument makes it pass that through
+// unread: else "--" would end the options, "-hx" be -h -x, "--json=1" be
+// --json and "++" end a subcommand.
+std::string mark(const std::string& arg) {
+  bool known = arg == "--json" || arg == "--help" || arg == "-h" || findSubcommand(arg);
+  return known ? arg : '\0' + arg;
+}
+
+std::string unmark(const std::string& arg) {
+  return arg.starts_with('\0') ? arg.substr(1) : arg;
+}
+
+// Options may stand anywhere before the name of a command for people, and
+// after the names of run, shell and help: no item begins with '-'.
 int runCliOn(const std::vector<std::string>& args, LineInput& input, std::ostream& out, std::ostream& err,
              bool outIsTerminal) {
-  Invocation call{{}, false, input, out, err};
-  const Subcommand* subcommand = nullptr;
-  for (auto it = args.begin(); it != args.end(); ++it) {
-    const std::string& arg = *it;
-    if (subcommand && subcommand->command) {
-      // Everything after the name of a command for people is its own.
-      CommandContext context{std::vector<std::string>(it, args.end()), out, err, outIsTerminal};
-      return subcommand->command(context);
-    }
-    // Options may stand anywhere: no item begins with '-'.
-    if (arg == "--json") {
-      call.json = true;
-    } else if (arg == "--help" || arg == "-h") {
-      printText(out, subcommand ? subcommand->help : kGeneralHelp);
-      return 0;
-    } else if (arg.starts_with("-")) {
-      return usageError(err, "unknown option '" + arg + "'");
-    } else if (!subcommand) {
-      subcommand = findSubcommand(arg);
-      if (!subcommand) return usageError(err, "unknown subcommand '" + arg + "'");
-      if (subcommand->command && call.json)
-        return usageError(err, "--json is not offered by '" + arg + "' (only by run and shell)");
-    } else {
-      call.items.push_back(arg);
-    }
+  bool json = false;
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  app.require_subcommand(0, 1);
+  auto addOptions = [&json](CLI::App& to, const Subcommand* subcommand) {
+    to.add_flag("--json", json);
+    to.add_flag_callback("-h,--help", [subcommand] {
+        throw HelpRequested{subcommand};
+      })->trigger_on_parse();
+  };
+  addOptions(app, nullptr);
+  for (const Subcommand& subcommand : kSubcommands) {
+    CLI::App* sub = app.add_subcommand(subcommand.name);
+    // A command for people takes every argument after its name as its own.
+    if (subcommand.command)
+      sub->prefix_command();
+    else
+      addOptions(*sub, &subcommand);
   }
-  if (!subcommand) return usageError(err, "no subcommand given");
-  if (subcommand->command) return subcommand->command(CommandContext{{}, out, err, outIsTerminal});
-  return subcommand->handler(call);
+  std::vector<std::string> reversed;
+  for (auto arg = args.rbegin(); arg != args.rend(); ++arg) reversed.push_back(mark(*arg));
+  auto parsed = [&]() -> CLI::App* {
+    return app.get_subcommands().empty() ? nullptr : app.get_subcommands()[0];
+  };
+  // The first error in the order of the arguments: what stands before the
+  // subcommand, then an option of run, shell and help that CLI11 left.
+  auto firstError = [&]() -> std::optional<std::string> {
+    if (!app.remaining().empty()) {
+      std::string arg = unmark(app.remaining()[0]);
+      return (arg.starts_with('-') ? "unknown option '" : "unknown subcommand '") + arg + "'";
+    }
+    CLI::App* sub = parsed();
+    if (!sub) return std::nullopt;
+    if (findSubcommand(sub->get_name())->command)
+      return json ? std::optional("--json is not offered by '" + sub->get_name() +
+                                  "' (only by run and shell)")
+                  : std::nullopt;
+    for (const std::string& arg : sub->remaining())
+      if (unmark(arg).starts_with('-')) return "unknown option '" + unmark(arg) + "'";
+    return std::nullopt;
+  };
+  try {
+    app.parse(reversed);
+  } catch (const HelpRequested& help) {
+    if (std::optional<std::string> error = firstError()) return usageError(err, *error);
+    printText(out, help.subcommand ? help.subcommand->help : kGeneralHelp);
+    return 0;
+  }
+  if (std::optional<std::string> error = firstError()) return usageError(err, *error);
+  CLI::App* sub = parsed();
+  if (!sub) return usageError(err, "no subcommand given");
+  const Subcommand* subcommand = findSubcommand(sub->get_name());
+  std::vector<std::string> rest;
+  for (const std::string& arg : sub->remaining()) rest.push_back(unmark(arg));
+  if (subcommand->command)
+    return subcommand->command(CommandContext{rest, out, err, outIsTerminal});
+  return subcommand->handler(Invocation{rest, json, input, out, err});
 }
 
 }  // namespace

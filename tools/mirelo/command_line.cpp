@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <CLI/CLI.hpp>
+
 #include "platform/format.h"
 #include "tools/mirelo/usage_error.h"
 #include "tools/mirelo/value_text.h"
@@ -9,10 +11,18 @@
 namespace mirelo::shell {
 namespace {
 
-const OptionSpec* findSpec(const std::vector<OptionSpec>& specs, std::string_view name) {
-  for (const OptionSpec& spec : specs)
-    if (name == spec.name) return &spec;
-  return nullptr;
+// No argument holds a NUL. One after the first '=' keeps a value given as
+// "--name=value" explicit where CLI11 would read "--name=" as "--name" taking
+// the next argument and "--flag=x" as the flag.
+std::string markValue(const std::string& arg) {
+  size_t equals = arg.find('=');
+  return equals == std::string::npos ? arg
+                                     : arg.substr(0, equals + 1) + '\0' + arg.substr(equals + 1);
+}
+
+std::string unmark(std::string text) {
+  std::erase(text, '\0');
+  return text;
 }
 
 bool sameLetters(std::string_view text, std::string_view lower) {
@@ -25,38 +35,57 @@ bool sameLetters(std::string_view text, std::string_view lower) {
 }  // namespace
 
 CommandLine::CommandLine(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs) {
-  bool optionsEnded = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      positional_.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    if (arg == "--help" || arg == "-h") {
-      help_ = true;
-      continue;
-    }
-    size_t equals = arg.find('=');
-    std::string name = arg.substr(0, equals);
-    const OptionSpec* spec = findSpec(specs, name);
-    if (!spec) throw UsageError("unknown option '" + name + "'");
-    if (values_.contains(name) || flags_.contains(name)) throw UsageError(name + " is given twice");
-    if (!spec->takesValue) {
-      if (equals != std::string::npos) throw UsageError(name + " takes no value");
-      flags_.insert(name);
-      continue;
-    }
-    if (equals != std::string::npos) {
-      values_[name] = arg.substr(equals + 1);
-    } else {
-      if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
-      values_[name] = args[++i];
-    }
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  for (const OptionSpec& spec : specs) {
+    std::string name = spec.name;
+    bool takesValue = spec.takesValue;
+    // Run as each option is read, so that errors come in the order of the arguments.
+    CLI::Option* option =
+        app.add_option(name, [this, name, takesValue](const CLI::results_t& results) {
+          if (has(name)) throw UsageError(name + " is given twice");
+          if (takesValue)
+            values_[name] = unmark(results[0]);
+          else if (results[0].find('\0') != std::string::npos)
+            throw UsageError(name + " takes no value");
+          else
+            flags_.insert(name);
+          return true;
+        });
+    option->trigger_on_parse();
+    if (!takesValue) option->expected(0);
   }
+  // What CLI11 leaves, in order: the positional arguments, "--" that ends the
+  // options, the help options and unknown options.
+  auto takeRest = [&] {
+    bool optionsEnded = false;
+    for (const std::string& marked : app.remaining()) {
+      std::string arg = unmark(marked);
+      if (optionsEnded || arg.size() < 2 || arg[0] != '-')
+        positional_.push_back(arg);
+      else if (arg == "--")
+        optionsEnded = true;
+      else if (arg == "--help" || arg == "-h")
+        help_ = true;
+      else
+        throw UsageError("unknown option '" + arg.substr(0, arg.find('=')) + "'");
+    }
+  };
+  std::vector<std::string> reversed;
+  for (auto arg = args.rbegin(); arg != args.rend(); ++arg) reversed.push_back(markValue(*arg));
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ArgumentMismatch&) {
+    takeRest();
+    // The last argument is an option without its value.
+    const std::string& name = args.back();
+    throw UsageError(has(name) ? name + " is given twice" : name + " needs a value");
+  } catch (const UsageError&) {
+    takeRest();
+    throw;
+  }
+  takeRest();
 }
 
 bool CommandLine::has(std::string_view name) const {

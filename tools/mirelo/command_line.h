@@ -2,7 +2,8 @@
 // The arguments of the commands for people (devices, status, tables, ...):
 // options "--name VALUE" or "--name=VALUE", flags "--name", positional
 // arguments, and "--" after which everything is positional (a display line
-// may begin with '-'). Every problem raises UsageError (exit status 2).
+// may begin with '-'), read with CLI11. Every problem raises UsageError (exit
+// status 2).
 #include <cstdint>
 #include <map>
 #include <optional>

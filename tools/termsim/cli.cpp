@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <CLI/CLI.hpp>
 #include <functional>
 #include <stdexcept>
 
@@ -141,36 +142,65 @@ struct OptionSpec {
   std::function<void(const std::string& name, const std::string& value)> apply;
 };
 
-// Applies options in order; arguments not starting with "--" are positional.
-std::vector<std::string> parseOptions(const std::vector<std::string>& args,
-                                      const std::vector<OptionSpec>& specs) {
+// No argument holds a NUL. One after the '=' of "--name=value" keeps the value
+// explicit where CLI11 would read "--flag=x" as the flag and "--name=" as
+// "--name" taking the next argument; one before "--" keeps it an argument
+// instead of CLI11's end of the options.
+std::string mark(const std::string& arg) {
+  if (arg == "--") return '\0' + arg;
+  size_t eq = arg.find('=');
+  return eq == std::string::npos ? arg : arg.substr(0, eq + 1) + '\0' + arg.substr(eq + 1);
+}
+
+std::string unmark(std::string text) {
+  std::erase(text, '\0');
+  return text;
+}
+
+// What CLI11 leaves, in order: the positional arguments, and options it does
+// not know (all that start with "--").
+std::vector<std::string> positionalArguments(const std::vector<std::string>& rest) {
   std::vector<std::string> positional;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0 || arg == "--") {
-      positional.push_back(arg);
-      continue;
-    }
-    size_t eq = arg.find('=');
-    std::string name = arg.substr(0, eq);
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& s : specs)
-      if (name == s.name) spec = &s;
-    if (!spec) throw UsageError(format("unknown option %s", name.c_str()));
-    std::string value;
-    if (spec->takesValue) {
-      if (eq != std::string::npos)
-        value = arg.substr(eq + 1);
-      else if (i + 1 < args.size())
-        value = args[++i];
-      else
-        throw UsageError(format("%s needs a value", name.c_str()));
-    } else if (eq != std::string::npos) {
-      throw UsageError(format("%s takes no value", name.c_str()));
-    }
-    spec->apply(name, value);
+  for (const std::string& marked : rest) {
+    std::string arg = unmark(marked);
+    if (arg.starts_with("--") && arg != "--")
+      throw UsageError(format("unknown option %s", arg.substr(0, arg.find('=')).c_str()));
+    positional.push_back(arg);
   }
   return positional;
+}
+
+// Applies options in order, as CLI11 reads them; returns the other arguments.
+// An option takes "--name=value" or the next argument, whatever it is.
+std::vector<std::string> parseOptions(const std::vector<std::string>& args,
+                                      const std::vector<OptionSpec>& specs) {
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  for (const OptionSpec& spec : specs) {
+    CLI::Option* option = app.add_option(spec.name, [&spec](const CLI::results_t& results) {
+      if (!spec.takesValue && results[0].find('\0') != std::string::npos)
+        throw UsageError(format("%s takes no value", spec.name));
+      spec.apply(spec.name, unmark(results[0]));
+      return true;
+    });
+    option->trigger_on_parse();
+    if (!spec.takesValue) option->expected(0);
+  }
+  std::vector<std::string> reversed;
+  for (auto arg = args.rbegin(); arg != args.rend(); ++arg) reversed.push_back(mark(*arg));
+  // An unknown option before the failing one is the first error.
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ArgumentMismatch&) {
+    positionalArguments(app.remaining());
+    // The last argument is an option without its value.
+    throw UsageError(format("%s needs a value", args.back().c_str()));
+  } catch (const UsageError&) {
+    positionalArguments(app.remaining());
+    throw;
+  }
+  return positionalArguments(app.remaining());
 }
 
 bool wantsHelp(const std::vector<std::string>& args) {
