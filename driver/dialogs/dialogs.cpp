@@ -77,20 +77,12 @@ TFormFont registryFont() {
                       font.Italic, font.Underline, font.StrikeOut);
 }
 
-ComPtr<IPropertyPage> createPage(const CLSID& clsid) {
-  ComPtr<IClassFactory> factory;
-  if (FAILED(VistelServer().GetClassObject(clsid, IID_IClassFactory, factory.putVoid()))) return {};
-  ComPtr<IPropertyPage> page;
-  factory->CreateInstance(nullptr, IID_IPropertyPage, page.putVoid());
-  return page;
-}
-
 class TDialogs final : public IDialogHost {
  public:
   void ShowProperties(IVistel4& object, std::span<const CLSID> pages) override {
     TModalSession session;
     IUnknown* objects[] = {&object};
-    TPropertyFrame frame(QApplication::activeWindow(), objects, pages, createPage);
+    TPropertyFrame frame(QApplication::activeWindow(), objects, pages, CreatePropertyPage);
     if (frame.PageCount() == 0) throw Exception(ansiText(u"Страница свойств драйвера не создана."));
     frame.exec();
   }
@@ -130,6 +122,14 @@ void RegisterDialogs() {
   if (!server.FindFactory(CLASS_VistelPropertyPage))
     AddPropertyPageFactory(server, CLASS_VistelPropertyPage, kPageFormClassName,
                            [] { return new TfmPage; });
+}
+
+ComPtr<IPropertyPage> CreatePropertyPage(const CLSID& clsid) {
+  ComPtr<IClassFactory> factory;
+  if (FAILED(VistelServer().GetClassObject(clsid, IID_IClassFactory, factory.putVoid()))) return {};
+  ComPtr<IPropertyPage> page;
+  factory->CreateInstance(nullptr, IID_IPropertyPage, page.putVoid());
+  return page;
 }
 
 bool displayAvailable() {

@@ -11,10 +11,17 @@
 // member fails with NoDisplayText. While a dialog is up the thread's
 // message loop keeps running, so events and socket notifications go on.
 #include <QString>
+#include <string>
+
+#include "platform/com/property_page.h"
 
 namespace mirelo {
 
 void RegisterDialogs();
+
+// A page object of a class of the library's server (the main property page),
+// or empty when it cannot be made.
+ComPtr<IPropertyPage> CreatePropertyPage(const CLSID& clsid);
 
 // Whether this process can show windows: a Qt platform named, or a Wayland
 // or X display that accepts connections.

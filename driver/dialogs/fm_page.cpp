@@ -399,9 +399,10 @@ void TfmPage::connectClick() {
     if (d.call(&IVistel4::GetStatus) != 0) {
       showResult();
     } else {
-      edtResult->setText(
-          fromAnsi(format("%s №%d", d.getAnsi(&IVistel4::get_DeviceTypeDescription).c_str(),
-                          d.getInt(&IVistel4::get_SerialNumber))));
+      // "%s №%d" of the type and the serial number.
+      edtResult->setText(d.getText(&IVistel4::get_DeviceTypeDescription) +
+                         QString::fromUtf16(u" №") +
+                         QString::number(d.getInt(&IVistel4::get_SerialNumber)));
     }
     d.call(&IVistel4::Disconnect);
   });

@@ -88,7 +88,7 @@ TfmParams::TfmParams(QWidget* parent, IVistel4& object)
   ListBox = new QListWidget(this);
   ListBox->setObjectName(QStringLiteral("ListBox"));
   ListBox->setAccessibleName(QString::fromUtf16(u"Параметры"));
-  ListBox->setFixedWidth(110);
+  ListBox->setFixedWidth(100);
   pnlData = new QFrame(this);
   pnlData->setObjectName(QStringLiteral("pnlData"));
   pnlData->setFrameShape(QFrame::StyledPanel);
@@ -121,8 +121,16 @@ TfmParams::TfmParams(QWidget* parent, IVistel4& object)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(body, 1);
   layout->addLayout(buttons);
-  resize(minimumSize());
   ListBox->setCurrentRow(0);
+  // At least 463 x 362, and room for the widest page.
+  QSize least(463, 362);
+  for (int i = 0; i < pages_->Count(); ++i)
+    least = least.expandedTo(QSize(
+        ListBox->width() + 60 +
+            std::max(pages_->Items(i)->minimumWidth(), pages_->Items(i)->minimumSizeHint().width()),
+        0));
+  setMinimumSize(least);
+  resize(minimumSize());
 }
 
 TfmParams::~TfmParams() = default;

@@ -255,6 +255,7 @@ TfmTable::TfmTable(QWidget* parent, IVistel4& object, TTable& table)
   layout->addWidget(StatusBar);
   resize(462, 314);
 
+  Grid->viewport()->installEventFilter(this);
   connect(btnRead, &QPushButton::clicked, this, [this] { Read(); });
   connect(btnWrite, &QPushButton::clicked, this, [this] { Write(); });
   connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
@@ -297,9 +298,10 @@ void TfmTable::adjustValueColumn() {
   if (rest > 0) Grid->setColumnWidth(2, rest);
 }
 
-void TfmTable::resizeEvent(QResizeEvent* event) {
-  TMyForm::resizeEvent(event);
-  adjustValueColumn();
+// The grid's client area changes with the form (and with a scroll bar).
+bool TfmTable::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Grid->viewport() && event->type() == QEvent::Resize) adjustValueColumn();
+  return TMyForm::eventFilter(watched, event);
 }
 
 void TfmTable::selectCell(int row, int column, int previousRow) {

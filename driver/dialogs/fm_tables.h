@@ -78,7 +78,7 @@ class TfmTable : public TMyForm {
   void Write();
 
  protected:
-  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void busy(const std::function<void()>& action);
