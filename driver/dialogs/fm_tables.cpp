@@ -337,7 +337,10 @@ void TfmTable::Read() {
 void TfmTable::Write() {
   busy([this] {
     TFields& fields = table_.Fields();
-    for (int i = 0; i < fields.Count() && i < Grid->rowCount(); ++i) {
+    // Without fields the object's current table may be another one: nothing
+    // of this table to write.
+    if (fields.Count() == 0 || Grid->rowCount() != fields.Count()) return;
+    for (int i = 0; i < fields.Count(); ++i) {
       TField& field = *fields.Items(i);
       field.SetValue(toAnsi(Grid->item(i, 2)->text()));
       driver_.putInt(&IVistel4::put_RowNumber, field.Row());
