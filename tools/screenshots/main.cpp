@@ -30,6 +30,7 @@
 #include "forms/about_box.h"
 #include "platform/message_loop.h"
 #include "tools/termsim/simulator.h"
+#include "tools/termsim/terminal_state.h"
 
 using namespace mirelo;
 
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
   QApplication application(qtArgc, argv);
   RegisterDialogs();
   termsim::Simulator terminal;
+  terminal.withState([](termsim::TerminalState& state) { state.status.setSerialNumber(4242); });
   terminal.start();
 
   {
