@@ -1,5 +1,6 @@
 #include "driver/dialogs/dialogs.h"
 
+#include <dlfcn.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -106,7 +107,23 @@ int gSessions = 0;
 // Drives the thread's message loop from Qt's while a dialog is up.
 std::unique_ptr<QSocketNotifier> gLoopPump;
 
+// Qt stays in the process once it came with the driver library: the
+// library itself may be unloaded and loaded again (DllCanUnloadNow), but
+// unloading Qt would cost every new load its start-up again, and Qt keeps
+// state for the process (fonts, plugins) that must not be pulled away.
+void keepQtLoaded() {
+  const void* symbols[] = {reinterpret_cast<const void*>(&qVersion),
+                           reinterpret_cast<const void*>(&QGuiApplication::platformName),
+                           reinterpret_cast<const void*>(&QApplication::activeWindow)};
+  for (const void* symbol : symbols) {
+    Dl_info info{};
+    if (::dladdr(symbol, &info) && info.dli_fname)
+      ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+  }
+}
+
 const bool gRegistered = [] {
+  keepQtLoaded();
   RegisterDialogs();
   return true;
 }();

@@ -321,7 +321,14 @@ void TfmPage::fillDevices() {
     cbDevice->clear();
     for (LONG index = 0; index < count; ++index) {
       try {
-        d.putInt(&IVistel4::put_LDIndex, index);
+        try {
+          d.putInt(&IVistel4::put_LDIndex, index);
+        } catch (...) {
+          // Selected but not applied (a stored timeout of 0): still listed,
+          // so that it can be chosen and mended.
+          if (d.getInt(&IVistel4::get_LDIndex) != index) throw;
+          if (!failure) failure = std::current_exception();
+        }
         std::string caption =
             DeviceCaption(d.getAnsi(&IVistel4::get_LDName), d.getInt(&IVistel4::get_LDNumber));
         cbDevice->addItem(fromAnsi(caption), static_cast<int>(index));

@@ -4,6 +4,7 @@
 #include "driver/automation/control.h"
 #include "driver/dialogs/dialogs.h"
 #include "driver/dialogs/fm_page.h"
+#include "platform/registry/registry.h"
 #include "tests/dialogs/dialog_fixture.h"
 
 namespace mirelo::test {
@@ -67,6 +68,26 @@ TEST_F(PageTest, DevicesListInNumberOrderAndALineSelectsItsOwnDevice) {
   page_->Activate(&host_, &rect, 1);
   EXPECT_FALSE(form->cbDevice->isEnabled()) << "locked";
   EXPECT_FALSE(form->btnDevice->isEnabled());
+}
+
+TEST_F(PageTest, ADeviceThatCannotBeAppliedIsListedAndTheCurrentOneStays) {
+  driver().call(&IVistel4::AddLD);
+  driver().putInt(&IVistel4::put_LDNumber, 1);
+  object = nullptr;  // stores the list
+  {
+    Registry store;
+    store
+        .openKey(RegistryRoot::CurrentUser, "Software\\Korvex\\Mirelo\\Mirelo\\Devices\\Device2",
+                 false)
+        ->writeInteger("Timeout", 0);
+  }
+  object = ComPtr<IUnknown>((new Tole1C())->identity()).as<IVistel4>();
+  ASSERT_EQ(driver().getInt(&IVistel4::get_LDCount), 2);
+  open();
+  EXPECT_EQ(form->cbDevice->count(), 2) << form->edtResult->text().toStdString();
+  EXPECT_EQ(driver().getInt(&IVistel4::get_LDIndex), 0);
+  EXPECT_EQ(form->cbDevice->currentIndex(), 0);
+  EXPECT_FALSE(form->edtResult->text().isEmpty()) << "the failure is shown";
 }
 
 TEST_F(PageTest, OneDeviceDisablesTheDeviceBoxAndEditsTakeOnlyWhatFits) {
