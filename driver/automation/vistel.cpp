@@ -1,5 +1,6 @@
 #include "driver/automation/vistel.h"
 
+#include "driver/automation/control.h"
 #include "driver/automation/dialog_host.h"
 #include "driver/devices/driver_params.h"
 #include "driver/errors/wsa_error.h"
@@ -86,6 +87,8 @@ TVistel::TVistel() : ComObject(dispatchMap()) {
   events_ = std::make_unique<ConnectionPoint>(
       *this, DIID_IVistelEvents, ConnectionPoint::kUnlimited,
       [this](IUnknown* sink, bool connected) { onSinkChanged(sink, connected); });
+  // The container's sinks, told after a property page applied its changes.
+  propertyNotify_ = std::make_unique<ConnectionPoint>(*this, IID_IPropertyNotifySink);
   try {
     DoSetDefaults();
     try {
@@ -109,6 +112,7 @@ TVistel::TVistel() : ComObject(dispatchMap()) {
 TVistel::~TVistel() {
   DoSaveParams();
   events_.reset();
+  propertyNotify_.reset();
   fields_.reset();
   driver_.reset();
 }
@@ -239,10 +243,8 @@ HRESULT TVistel::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
 HRESULT TVistel::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
   if (!ppCP) return E_POINTER;
   *ppCP = nullptr;
-  if (riid != DIID_IVistelEvents) return CONNECT_E_NOCONNECTION;
-  events_->AddRef();
-  *ppCP = events_.get();
-  return S_OK;
+  ConnectionPoint* points[] = {events_.get(), propertyNotify_.get()};
+  return findConnectionPoint(points, riid, ppCP);
 }
 
 namespace {
@@ -715,7 +717,9 @@ LONG TVistel::DoShowProperties() {
   } shown(propertyFrameShown_);
   IDialogHost* host = dialogHost();
   if (!host) throw Exception(DialogsUnavailableText);
-  host->ShowProperties(*this);
+  // The class declares one page: the main property page.
+  const CLSID pages[] = {CLASS_VistelPropertyPage};
+  host->ShowProperties(*this, pages);
   SetSuccess();
   return resultCode_;
 }

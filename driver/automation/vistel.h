@@ -19,6 +19,7 @@
 #include "driver/tables/tables.h"
 #include "platform/com/connection_point.h"
 #include "platform/com/dispatch_table.h"
+#include "platform/com/property_notify.h"
 #include "platform/com/unknown.h"
 
 namespace mirelo {
@@ -162,6 +163,7 @@ class TVistel : public ComObject<DispatchImpl<TVistel, IVistel4>, IConnectionPoi
   std::string commandData_, barcode_;
   std::unique_ptr<Registry> registry_;
   std::unique_ptr<ConnectionPoint> events_;
+  std::unique_ptr<ConnectionPoint> propertyNotify_;
 };
 
 // A new object with one reference, as the class factory hands it out.

@@ -134,9 +134,9 @@ void TfmMain::buildControls() {
   connect(btnClear, &QPushButton::clicked, this, &TfmMain::clearClicked);
   connect(btnDriver, &QPushButton::clicked, this, &TfmMain::driverClicked);
   connect(btnParam, &QPushButton::clicked, this, &TfmMain::paramClicked);
-  // clicked, not toggled: setting the box to the server's state must not
-  // run the action again.
-  connect(chbPortOpened, &QCheckBox::clicked, this, &TfmMain::portOpenedClicked);
+  // toggled, so that the mouse, the keyboard and accessibility tools all
+  // act; the box is set to the server's state under a signal blocker.
+  connect(chbPortOpened, &QCheckBox::toggled, this, &TfmMain::portOpenedClicked);
   connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
 
   // The grid follows all four edges; the buttons keep to the right edge, the

@@ -221,6 +221,7 @@ const Subcommand kSubcommands[] = {
     {"lock", "mirelo lock [--device N]", kLockHelp, nullptr, runLockCommand},
     {"unlock", "mirelo unlock [--device N]", kUnlockHelp, nullptr, runUnlockCommand},
     {"reset", "mirelo reset [--device N]", kResetHelp, nullptr, runResetCommand},
+    {"properties", "mirelo properties", kPropertiesHelp, nullptr, runPropertiesCommand},
 };
 
 const Subcommand* findSubcommand(std::string_view name) {
