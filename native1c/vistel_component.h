@@ -5,9 +5,11 @@
 // library, one platform layer and one settings store whoever loads it. The
 // object is the COM add-in of the driver (Tole1C), and the component drives
 // that add-in's own IInitDone and ILanguageExtender: member tables, names in
-// both languages, name lookup, the Boolean and currency rules and the
-// external events ("Vistel", sender ID in decimal, data) are the add-in's;
-// this class only carries values and strings across the Native contract.
+// both languages, name lookup, the calls and the external events ("Vistel",
+// sender ID in decimal, data) are the add-in's. This class carries values
+// and strings across the Native contract; the types of the properties come
+// from the interface's member table, so the Booleans the add-in reads as 0
+// or 1 reach the platform as Booleans.
 //
 // Threads: every call into the driver is made on the component's driver
 // thread (driver_thread.h). The platform's threads call the members below,

@@ -5,8 +5,8 @@
 // nor the driver (the component brings them) and runs termsim as a program.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
+#include <csignal>
 #include <cstring>
 #include <deque>
 #include <filesystem>
