@@ -4,6 +4,9 @@
 // information) and ILanguageExtender (properties and methods under an
 // English and a Russian name), which a component implements, and
 // IAsyncEvent, the platform's sink for a component's external events.
+// Every driver object answers the first two, so a host that stands in for
+// the platform (the Native component, native1c/) drives the object's own
+// add-in through them rather than keeping member tables of its own.
 //
 // Indexes are positions from 0. The platform reads 0 (S_OK) as "yes, done"
 // and 1 (S_FALSE) as "no": an index out of range, a name not found.
