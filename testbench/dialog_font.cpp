@@ -5,8 +5,8 @@
 #include <QPalette>
 #include <QWidget>
 
+#include "forms/qt_text.h"
 #include "platform/registry/registry.h"
-#include "testbench/qt_text.h"
 
 namespace mirelo {
 

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "forms/qt_text.h"
 #include "platform/message_loop.h"
 #include "platform/registry/registry.h"
 #include "testbench/about_box.h"
@@ -22,7 +23,6 @@
 #include "testbench/dialog_font.h"
 #include "testbench/display_pages.h"
 #include "testbench/dump_pages.h"
-#include "testbench/qt_text.h"
 #include "testbench/server_pages.h"
 #include "testbench/state_pages.h"
 #include "testbench/widgets.h"

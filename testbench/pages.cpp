@@ -6,8 +6,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "forms/qt_text.h"
 #include "platform/message_loop.h"
-#include "testbench/qt_text.h"
 
 namespace mirelo {
 

@@ -10,10 +10,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "forms/qt_text.h"
 #include "platform/message_loop.h"
 #include "testbench/comm.h"
 #include "testbench/message_list.h"
-#include "testbench/qt_text.h"
 #include "testbench/text_files.h"
 #include "testbench/widgets.h"
 

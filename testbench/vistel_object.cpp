@@ -1,9 +1,9 @@
 #include "testbench/vistel_object.h"
 
 #include "client/call_failure.h"
+#include "forms/qt_text.h"
 #include "platform/exception.h"
 #include "platform/format.h"
-#include "testbench/qt_text.h"
 
 namespace mirelo {
 

@@ -15,11 +15,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "forms/qt_text.h"
 #include "platform/com/creation.h"
 #include "platform/message_loop.h"
 #include "responder/gui/fm_param.h"
 #include "responder/gui/price_list_model.h"
-#include "responder/gui/qt_text.h"
 #include "responder/settings.h"
 
 namespace mirelo {
