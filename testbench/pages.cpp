@@ -13,19 +13,19 @@ namespace mirelo {
 
 // ---- TPages ----
 
-TPages::TPages() : sink_(new TEventSink) {
+TPages::TPages() : sink_(new TVistelEventSink) {
   tickCount = GetTickCount;
   showError = [](const QString& text) {
     QMessageBox::critical(QApplication::activeWindow(), QString::fromUtf16(u"Тест драйвера Vistel"),
                           text);
   };
-  sink_->OnDataEvent = [this](const QString& data, int32_t senderId) {
-    if (OnDataEvent) OnDataEvent(data, senderId);
+  sink_->OnDataEvent = [this](const std::u16string& data, int32_t senderId) {
+    if (OnDataEvent) OnDataEvent(fromWide(data), senderId);
   };
-  sink_->OnLogEvent = [this](const QString& line) {
-    if (OnLogEvent) OnLogEvent(line);
+  sink_->OnLogEvent = [this](const std::u16string& line) {
+    if (OnLogEvent) OnLogEvent(fromWide(line));
   };
-  sink_->OnHandlerError = [this](const QString& text) { postError(text); };
+  sink_->OnHandlerError = [this](const std::string& text) { postError(fromAnsi(text)); };
 }
 
 TPages::~TPages() {

@@ -75,7 +75,7 @@ class TPages {
  private:
   std::vector<TPage*> pages_;
   std::shared_ptr<TVistelObject> driver_;
-  ComPtr<TEventSink> sink_;
+  ComPtr<TVistelEventSink> sink_;
   QObject context_;  // pending posted errors die with the list
   int loops_ = 0;
 };
