@@ -7,17 +7,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QSpinBox>
 
 namespace mirelo {
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char16_t* caption) {
-  auto* button = new QPushButton(q(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setAutoDefault(false);
-  return button;
-}
 
 QLabel* makeLabel(QWidget* parent, const char16_t* caption, const char* name) {
   auto* label = new QLabel(q(caption), parent);

@@ -5,13 +5,14 @@
 #include <QStringList>
 #include <initializer_list>
 
+#include "forms/controls.h"
+
 class QCheckBox;
 class QComboBox;
 class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
-class QPushButton;
 class QSpinBox;
 class QWidget;
 
@@ -21,7 +22,6 @@ inline QString q(const char16_t* text) {
   return QString::fromUtf16(text);
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const char16_t* caption);
 QLabel* makeLabel(QWidget* parent, const char16_t* caption, const char* name = nullptr);
 QLineEdit* makeEdit(QWidget* parent, const char* name, const QString& text, int maxLength = 0);
 // An edit with its up-down buttons; the number is stored as the edit's text.

@@ -11,20 +11,12 @@
 
 #include "client/table_transfer.h"
 #include "driver/errors/driver_error.h"
+#include "forms/controls.h"
 #include "platform/format.h"
 
 namespace mirelo {
 
 namespace {
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char16_t* caption,
-                        QStyle::StandardPixmap glyph = QStyle::SP_CustomBase) {
-  auto* button = new QPushButton(QString::fromUtf16(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setAutoDefault(false);
-  if (glyph != QStyle::SP_CustomBase) button->setIcon(parent->style()->standardIcon(glyph));
-  return button;
-}
 
 QStringList tableFileFilters() {
   return {QString::fromUtf16(u"Ini файлы (*.ini)"), QString::fromUtf16(u"Все файлы (*.*)")};
@@ -72,9 +64,12 @@ TfmTables::TfmTables(QWidget* parent, IVistel4& object) : TMyForm(parent), drive
   ListView->installEventFilter(this);
   btnOpen = makeButton(this, "btnOpen", u"Открыть");
   btnInit = makeButton(this, "btnInit", u"Инициализация");
-  btnSave = makeButton(this, "btnSave", u"Сохранить...", QStyle::SP_DialogSaveButton);
-  btnLoad = makeButton(this, "btnLoad", u"Загрузить...", QStyle::SP_DialogOpenButton);
-  btnRefresh = makeButton(this, "btnRefresh", u"Обновить", QStyle::SP_BrowserReload);
+  btnSave = makeButton(this, "btnSave", u"Сохранить...",
+                       style()->standardIcon(QStyle::SP_DialogSaveButton));
+  btnLoad = makeButton(this, "btnLoad", u"Загрузить...",
+                       style()->standardIcon(QStyle::SP_DialogOpenButton));
+  btnRefresh =
+      makeButton(this, "btnRefresh", u"Обновить", style()->standardIcon(QStyle::SP_BrowserReload));
   btnClose = makeButton(this, "btnClose", u"Закрыть");
   // The file dialogs start in the folder of the running program.
   folder_ = QCoreApplication::applicationDirPath();

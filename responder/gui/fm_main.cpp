@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "forms/controls.h"
 #include "forms/qt_text.h"
 #include "platform/com/creation.h"
 #include "platform/message_loop.h"
@@ -25,13 +26,6 @@
 namespace mirelo {
 
 namespace {
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char16_t* caption) {
-  auto* button = new QPushButton(QString::fromUtf16(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setAutoDefault(false);
-  return button;
-}
 
 QString applicationTitle() { return QString::fromUtf16(u"Тест Vistel"); }
 
