@@ -18,10 +18,6 @@ namespace mirelo {
 
 namespace {
 
-QStringList tableFileFilters() {
-  return {QString::fromUtf16(u"Ini файлы (*.ini)"), QString::fromUtf16(u"Все файлы (*.*)")};
-}
-
 // Field values the file changed are checked as SetFieldValue checks them,
 // before anything is written. A value equal to the terminal's own goes back
 // as the bytes it came from and needs no check.
@@ -142,18 +138,23 @@ void TfmTables::Init() {
   busy([this] { connected([this] { driver_.run(&IVistel4::InitTable); }); });
 }
 
+QString TfmTables::chooseTableFile(QFileDialog::AcceptMode mode) {
+  TFileRequest request;
+  request.mode = mode;
+  request.start = folder_ + QString::fromUtf16(u"/Таблицы.ini");
+  request.filters = {QString::fromUtf16(u"Ini файлы (*.ini)"), QString::fromUtf16(u"Все файлы (*.*)")};
+  request.defaultSuffix = QStringLiteral("ini");
+  QString file = dialogHooks().chooseFile(this, request);
+  if (!file.isEmpty()) folder_ = QFileInfo(file).absolutePath();
+  return file;
+}
+
 void TfmTables::Save() {
   busy([this] {
     // The values come from the terminal before the file is chosen.
     ReadAllTables(driver_.object(), tables_);
-    TFileRequest request;
-    request.mode = QFileDialog::AcceptSave;
-    request.start = folder_ + QString::fromUtf16(u"/Таблицы.ini");
-    request.filters = tableFileFilters();
-    request.defaultSuffix = QStringLiteral("ini");
-    QString file = dialogHooks().chooseFile(this, request);
+    QString file = chooseTableFile(QFileDialog::AcceptSave);
     if (file.isEmpty()) return;
-    folder_ = QFileInfo(file).absolutePath();
     // Written to a temporary file that replaces the old one.
     tables_.SaveToFile(file.toStdString());
   });
@@ -162,13 +163,8 @@ void TfmTables::Save() {
 void TfmTables::Load() {
   busy([this] {
     connected([this] {
-      TFileRequest request;
-      request.start = folder_ + QString::fromUtf16(u"/Таблицы.ini");
-      request.filters = tableFileFilters();
-      request.defaultSuffix = QStringLiteral("ini");
-      QString file = dialogHooks().chooseFile(this, request);
+      QString file = chooseTableFile(QFileDialog::AcceptOpen);
       if (file.isEmpty()) return;
-      folder_ = QFileInfo(file).absolutePath();
       // The terminal's values first: fields the file does not reach keep them.
       std::vector<std::vector<std::string>> before;
       for (TTable* table : tables_) {
