@@ -83,6 +83,13 @@ QString exceptionText(const std::exception& e) {
   return fromAnsi(e.what());
 }
 
+TDisconnect::~TDisconnect() {
+  try {
+    driver_.Disconnect();
+  } catch (const std::exception&) {
+  }
+}
+
 void processPendingEvents() {
   QCoreApplication::processEvents();
   // The notifier on the loop's descriptor normally does this; a loop that
@@ -142,11 +149,13 @@ void TPage::showError(const QString& text) {
     QMessageBox::critical(this, QString::fromUtf16(u"Тест драйвера Vistel"), text);
 }
 
-void TPage::guarded(const std::function<void()>& action) {
+bool TPage::guarded(const std::function<void()>& action) {
   try {
     action();
+    return true;
   } catch (const std::exception& e) {
     showError(exceptionText(e));
+    return false;
   }
 }
 
@@ -160,6 +169,25 @@ void TPage::runCommand(const std::function<void()>& action) {
   }
   EnableButtons(true);
   if (!failure.isNull()) showError(failure);
+}
+
+void TPage::runDriverCommand(const std::function<void(TVistelObject& driver)>& action) {
+  runCommand([&] {
+    std::shared_ptr<TVistelObject> driver = Driver();
+    NotifyStart();
+    action(*driver);
+    NotifyResult(*driver);
+  });
+}
+
+void TPage::runDeviceCommand(const std::function<void(TVistelObject& driver)>& action) {
+  runCommand([&] {
+    std::shared_ptr<TVistelObject> driver = Driver();
+    NotifyStart();
+    TDisconnect disconnect(*driver);
+    action(*driver);
+    NotifyResult(*driver);
+  });
 }
 
 }  // namespace mirelo
