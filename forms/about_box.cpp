@@ -149,13 +149,17 @@ void TfmAbout::paintEvent(QPaintEvent* event) {
   painter.drawLine(88, 28, right, 28);
   painter.drawLine(0, 196, right, 196);
   painter.drawImage(10, 15, makerLogo());
+  // bvlInfo: the frame around the maker's name and address.
+  painter.setPen(palette().color(QPalette::Mid));
+  painter.drawRect(88, 34, lbVersion->width() - 1, 56);
 }
 
 void ShowAboutBox(const QString& caption, const QString& name, const QStringList& lines,
-                  QWidget* owner) {
+                  QWidget* owner, const QString& supportCaption) {
   if (!owner) owner = QApplication::activeWindow();
   TfmAbout box(owner);
   if (!caption.isEmpty()) box.setWindowTitle(caption);
+  if (!supportCaption.isEmpty()) box.lblSupport->setText(supportCaption);
   box.NameLabel->setText(name);
   box.lbVersion->addItems(lines);
   box.exec();

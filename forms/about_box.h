@@ -50,8 +50,9 @@ class TfmAbout : public TMyForm {
 };
 
 // Shows the box modally above owner (or the active window) and destroys it.
+// supportCaption replaces the label before the support address when given.
 void ShowAboutBox(const QString& caption, const QString& name, const QStringList& lines,
-                  QWidget* owner = nullptr);
+                  QWidget* owner = nullptr, const QString& supportCaption = {});
 
 // The logo (69 x 61) and the small picture of the control (16 x 16), drawn
 // by code.

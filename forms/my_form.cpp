@@ -2,11 +2,12 @@
 
 #include <QPalette>
 
+#include "forms/dialog_font.h"
+#include "forms/qt_text.h"
+
 namespace mirelo {
 
 namespace {
-
-DialogFontSource gSource = nullptr;
 
 // The default face exists on Windows only: look for faces of about its
 // width before the system's default sans-serif face.
@@ -38,16 +39,10 @@ TFormFont makeFormFont(const QString& name, int pointSize, quint32 windowsColor,
   return result;
 }
 
-TFormFont defaultFormFont() {
-  return makeFormFont(QStringLiteral("MS Sans Serif"), 8, 0, false, false, false, false);
-}
-
-void setDialogFontSource(DialogFontSource source) {
-  gSource = source;
-}
-
 TFormFont dialogFont() {
-  return gSource ? gSource() : defaultFormFont();
+  TDialogFont font = LoadDialogFont();
+  return makeFormFont(fromAnsi(font.Name), font.Size, static_cast<quint32>(font.Color), font.Bold,
+                      font.Italic, font.Underline, font.StrikeOut);
 }
 
 void applyDialogFont(QWidget& window, const TFormFont& font) {

@@ -10,16 +10,6 @@
 
 namespace mirelo {
 
-QString fromAnsi(std::string_view text) {
-  std::u16string wide = ansiToWide(text);
-  return QString::fromUtf16(wide.data(), static_cast<qsizetype>(wide.size()));
-}
-
-std::string toAnsi(const QString& text) {
-  return wideToAnsi(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
-                                        static_cast<size_t>(text.size())));
-}
-
 std::string ansiText(const char16_t* text) {
   return wideToAnsi(std::u16string_view(text));
 }
@@ -124,7 +114,7 @@ std::string TVistelAccess::getAnsi(HRESULT (IVistel4::*getter)(BSTR*)) const {
 QString TVistelAccess::getText(HRESULT (IVistel4::*getter)(BSTR*)) const {
   BSTR value;
   checkCall((object_.*getter)(&value));
-  return QString::fromUtf16(value.data(), static_cast<qsizetype>(value.size()));
+  return fromWide(value);
 }
 
 void TVistelAccess::putInt(HRESULT (IVistel4::*setter)(LONG), LONG value) const {
@@ -136,8 +126,7 @@ void TVistelAccess::putBool(HRESULT (IVistel4::*setter)(VARIANT_BOOL), bool valu
 }
 
 void TVistelAccess::putText(HRESULT (IVistel4::*setter)(const BSTR&), const QString& value) const {
-  BSTR text(reinterpret_cast<const char16_t*>(value.utf16()), static_cast<size_t>(value.size()));
-  checkCall((object_.*setter)(text));
+  checkCall((object_.*setter)(toWide(value)));
 }
 
 QString TVistelAccess::resultLine() const {

@@ -11,13 +11,11 @@
 #include <string>
 #include <string_view>
 
+#include "forms/qt_text.h"
 #include "mirelo/vistel.h"
 
 namespace mirelo {
 
-// Windows-1251 text of the driver to and from Qt's UTF-16.
-QString fromAnsi(std::string_view text);
-std::string toAnsi(const QString& text);
 // A driver text (Windows-1251) from a UTF-16 literal of this module.
 std::string ansiText(const char16_t* text);
 

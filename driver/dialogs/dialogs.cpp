@@ -15,7 +15,6 @@
 
 #include "driver/addin/vistel_server.h"
 #include "driver/automation/dialog_host.h"
-#include "driver/devices/dialog_font.h"
 #include "driver/dialogs/control_window.h"
 #include "driver/dialogs/dialog_support.h"
 #include "driver/dialogs/fm_page.h"
@@ -70,12 +69,6 @@ bool waylandDisplayAnswers(const std::string& display) {
     path = runtime + "/" + display;
   }
   return socketAccepts(path, false);
-}
-
-TFormFont registryFont() {
-  TDialogFont font = LoadDialogFont();
-  return makeFormFont(fromAnsi(font.Name), font.Size, static_cast<quint32>(font.Color), font.Bold,
-                      font.Italic, font.Underline, font.StrikeOut);
 }
 
 class TDialogs final : public IDialogHost {
@@ -134,7 +127,6 @@ void RegisterDialogs() {
   registerDialogHost(&gDialogs);
   registerControlPicture(&gPicture);
   registerControlWindowFactory(&gWindows);
-  setDialogFontSource(registryFont);
   TComServer& server = VistelServer();
   if (!server.FindFactory(CLASS_VistelPropertyPage))
     AddPropertyPageFactory(server, CLASS_VistelPropertyPage, kPageFormClassName,

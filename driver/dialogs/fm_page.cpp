@@ -15,19 +15,13 @@
 #include "driver/dialogs/fm_params.h"
 #include "driver/dialogs/fm_search.h"
 #include "driver/tables/table_records.h"
+#include "forms/controls.h"
 #include "platform/exception.h"
 #include "platform/format.h"
 
 namespace mirelo {
 
 namespace {
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char16_t* caption) {
-  auto* button = new QPushButton(QString::fromUtf16(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setAutoDefault(false);
-  return button;
-}
 
 QLabel* makeLabel(QWidget* parent, const char* name, const char16_t* caption,
                   QWidget* buddy = nullptr) {

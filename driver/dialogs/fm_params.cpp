@@ -5,6 +5,8 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "forms/controls.h"
+
 namespace mirelo {
 
 // ---- TfmLog ----
@@ -93,13 +95,7 @@ TfmParams::TfmParams(QWidget* parent, IVistel4& object)
   pnlData->setObjectName(QStringLiteral("pnlData"));
   pnlData->setFrameShape(QFrame::StyledPanel);
   auto* dataLayout = new QVBoxLayout(pnlData);
-  btnOK = new QPushButton(QStringLiteral("OK"), this);
-  btnOK->setObjectName(QStringLiteral("btnOK"));
-  btnOK->setDefault(true);
-  btnCancel = new QPushButton(QString::fromUtf16(u"Отмена"), this);
-  btnCancel->setObjectName(QStringLiteral("btnCancel"));
-  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  QHBoxLayout* buttons = makeOkCancelRow(this, btnOK, btnCancel);
 
   auto* log = new TfmLog(pnlData);
   log->SetOwner(pages_.get());
@@ -111,10 +107,6 @@ TfmParams::TfmParams(QWidget* parent, IVistel4& object)
   }
   connect(ListBox, &QListWidget::currentRowChanged, this, [this](int row) { showPage(row); });
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(btnOK);
-  buttons->addWidget(btnCancel);
   auto* body = new QHBoxLayout;
   body->addWidget(ListBox);
   body->addWidget(pnlData, 1);

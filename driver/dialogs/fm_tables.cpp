@@ -11,24 +11,12 @@
 
 #include "client/table_transfer.h"
 #include "driver/errors/driver_error.h"
+#include "forms/controls.h"
 #include "platform/format.h"
 
 namespace mirelo {
 
 namespace {
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char16_t* caption,
-                        QStyle::StandardPixmap glyph = QStyle::SP_CustomBase) {
-  auto* button = new QPushButton(QString::fromUtf16(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setAutoDefault(false);
-  if (glyph != QStyle::SP_CustomBase) button->setIcon(parent->style()->standardIcon(glyph));
-  return button;
-}
-
-QStringList tableFileFilters() {
-  return {QString::fromUtf16(u"Ini файлы (*.ini)"), QString::fromUtf16(u"Все файлы (*.*)")};
-}
 
 // Field values the file changed are checked as SetFieldValue checks them,
 // before anything is written. A value equal to the terminal's own goes back
@@ -72,9 +60,12 @@ TfmTables::TfmTables(QWidget* parent, IVistel4& object) : TMyForm(parent), drive
   ListView->installEventFilter(this);
   btnOpen = makeButton(this, "btnOpen", u"Открыть");
   btnInit = makeButton(this, "btnInit", u"Инициализация");
-  btnSave = makeButton(this, "btnSave", u"Сохранить...", QStyle::SP_DialogSaveButton);
-  btnLoad = makeButton(this, "btnLoad", u"Загрузить...", QStyle::SP_DialogOpenButton);
-  btnRefresh = makeButton(this, "btnRefresh", u"Обновить", QStyle::SP_BrowserReload);
+  btnSave = makeButton(this, "btnSave", u"Сохранить...",
+                       style()->standardIcon(QStyle::SP_DialogSaveButton));
+  btnLoad = makeButton(this, "btnLoad", u"Загрузить...",
+                       style()->standardIcon(QStyle::SP_DialogOpenButton));
+  btnRefresh =
+      makeButton(this, "btnRefresh", u"Обновить", style()->standardIcon(QStyle::SP_BrowserReload));
   btnClose = makeButton(this, "btnClose", u"Закрыть");
   // The file dialogs start in the folder of the running program.
   folder_ = QCoreApplication::applicationDirPath();
@@ -147,18 +138,23 @@ void TfmTables::Init() {
   busy([this] { connected([this] { driver_.run(&IVistel4::InitTable); }); });
 }
 
+QString TfmTables::chooseTableFile(QFileDialog::AcceptMode mode) {
+  TFileRequest request;
+  request.mode = mode;
+  request.start = folder_ + QString::fromUtf16(u"/Таблицы.ini");
+  request.filters = {QString::fromUtf16(u"Ini файлы (*.ini)"), QString::fromUtf16(u"Все файлы (*.*)")};
+  request.defaultSuffix = QStringLiteral("ini");
+  QString file = dialogHooks().chooseFile(this, request);
+  if (!file.isEmpty()) folder_ = QFileInfo(file).absolutePath();
+  return file;
+}
+
 void TfmTables::Save() {
   busy([this] {
     // The values come from the terminal before the file is chosen.
     ReadAllTables(driver_.object(), tables_);
-    TFileRequest request;
-    request.mode = QFileDialog::AcceptSave;
-    request.start = folder_ + QString::fromUtf16(u"/Таблицы.ini");
-    request.filters = tableFileFilters();
-    request.defaultSuffix = QStringLiteral("ini");
-    QString file = dialogHooks().chooseFile(this, request);
+    QString file = chooseTableFile(QFileDialog::AcceptSave);
     if (file.isEmpty()) return;
-    folder_ = QFileInfo(file).absolutePath();
     // Written to a temporary file that replaces the old one.
     tables_.SaveToFile(file.toStdString());
   });
@@ -167,13 +163,8 @@ void TfmTables::Save() {
 void TfmTables::Load() {
   busy([this] {
     connected([this] {
-      TFileRequest request;
-      request.start = folder_ + QString::fromUtf16(u"/Таблицы.ini");
-      request.filters = tableFileFilters();
-      request.defaultSuffix = QStringLiteral("ini");
-      QString file = dialogHooks().chooseFile(this, request);
+      QString file = chooseTableFile(QFileDialog::AcceptOpen);
       if (file.isEmpty()) return;
-      folder_ = QFileInfo(file).absolutePath();
       // The terminal's values first: fields the file does not reach keep them.
       std::vector<std::vector<std::string>> before;
       for (TTable* table : tables_) {

@@ -55,6 +55,9 @@ class TfmTables : public TMyForm {
   void busy(const std::function<void()>& action);
   // Connect, body, Disconnect, also when the body fails.
   void connected(const std::function<void()>& body);
+  // A settings-table file, proposed as Таблицы.ini in the folder used last;
+  // empty when the operator cancelled.
+  QString chooseTableFile(QFileDialog::AcceptMode mode);
 
   TVistelAccess driver_;
   TTables tables_;

@@ -15,23 +15,17 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "forms/controls.h"
+#include "forms/qt_text.h"
 #include "platform/com/creation.h"
 #include "platform/message_loop.h"
 #include "responder/gui/fm_param.h"
 #include "responder/gui/price_list_model.h"
-#include "responder/gui/qt_text.h"
 #include "responder/settings.h"
 
 namespace mirelo {
 
 namespace {
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char16_t* caption) {
-  auto* button = new QPushButton(QString::fromUtf16(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setAutoDefault(false);
-  return button;
-}
 
 QString applicationTitle() { return QString::fromUtf16(u"Тест Vistel"); }
 

@@ -20,12 +20,12 @@
 #include <fstream>
 #include <thread>
 
+#include "forms/qt_text.h"
 #include "mirelo/vistel.h"
 #include "platform/format.h"
 #include "responder/gui/fm_main.h"
 #include "responder/gui/fm_param.h"
 #include "responder/gui/price_list_model.h"
-#include "responder/gui/qt_text.h"
 #include "test_support.h"
 #include "tools/termsim/scanner.h"
 

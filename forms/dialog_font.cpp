@@ -1,15 +1,14 @@
-#include "driver/devices/dialog_font.h"
+#include "forms/dialog_font.h"
 
 #include <optional>
 
-#include "driver/devices/registry_layout.h"
 #include "platform/registry/registry.h"
 
 namespace mirelo {
 
 namespace {
 
-namespace Value = RegistryLayout::FontValue;
+namespace Value = DialogFontLayout::Value;
 
 bool storedAs(const RegistryKey& key, const char* name, RegistryValueType type) {
   return key.valueType(name) == type;
@@ -24,10 +23,12 @@ void addStyle(const RegistryKey& key, const char* name, bool& style) {
 void LoadDialogFont(Registry& registry, TDialogFont& font) {
   font = TDialogFont();
   std::optional<RegistryKey> key =
-      registry.openKey(RegistryRoot::CurrentUser, RegistryLayout::FontKey, false);
+      registry.openKey(RegistryRoot::CurrentUser, DialogFontLayout::Key, false);
   if (!key) return;
-  if (storedAs(*key, Value::Name, RegistryValueType::String)) font.Name = key->readString(Value::Name);
-  if (storedAs(*key, Value::Size, RegistryValueType::Integer)) font.Size = key->readInteger(Value::Size);
+  if (storedAs(*key, Value::Name, RegistryValueType::String))
+    font.Name = key->readString(Value::Name);
+  if (storedAs(*key, Value::Size, RegistryValueType::Integer))
+    font.Size = key->readInteger(Value::Size);
   if (storedAs(*key, Value::Color, RegistryValueType::Integer))
     font.Color = key->readInteger(Value::Color);
   if (storedAs(*key, Value::CharSet, RegistryValueType::Integer))

@@ -1,17 +1,16 @@
-#include "driver/devices/dialog_font.h"
+#include "forms/dialog_font.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "driver/devices/registry_layout.h"
 #include "tests/devices/temp_registry.h"
 
 namespace mirelo {
 namespace {
 
 using test::RegistryTest;
-namespace Value = RegistryLayout::FontValue;
+namespace Value = DialogFontLayout::Value;
 
 void expectSame(const TDialogFont& a, const TDialogFont& b) {
   EXPECT_EQ(a.Name, b.Name);
