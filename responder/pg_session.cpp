@@ -97,6 +97,13 @@ TPgSession::TPgSession(const std::string& conninfo, int wakeFd, WakeCheck check,
     }
     status = PQconnectPoll(conn_);
   }
+  // kavrin only reads: a query that would change something is refused.
+  try {
+    Run("SET default_transaction_read_only = on");
+  } catch (...) {
+    PQfinish(conn_);
+    throw;
+  }
 }
 
 TPgSession::~TPgSession() {

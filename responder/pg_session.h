@@ -3,9 +3,10 @@
 // wait also watches a wake descriptor, so that a service being stopped never
 // waits for a slow server (a connect timing out, a long query).
 //
-// The connection always talks UTF-8 (client_encoding is forced), keeps TCP
-// keepalives short enough to notice a vanished server within minutes, and
-// names itself "kavrin" to the server. Messages are Windows-1251.
+// The connection always talks UTF-8 (client_encoding is forced), only reads
+// (default_transaction_read_only), keeps TCP keepalives short enough to
+// notice a vanished server within minutes, and names itself "kavrin" to the
+// server. Messages are Windows-1251.
 #include <cstdint>
 #include <functional>
 #include <string>

@@ -1,11 +1,13 @@
 #include "responder/price_source_db.h"
 
 #include <libpq-fe.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -21,17 +23,46 @@ namespace {
 
 constexpr uint32_t kOutcomesMessage = WM_USER + 1;
 
-// UTF-8 to Windows-1251; false when a character had no byte and became '?'
-// (the only other '?' are the text's own).
+// The Windows-1251 byte of each UTF-16 unit, 0 for none (the server's texts
+// are converted here, a million rows at a time, so without a detour).
+const std::array<unsigned char, 0x10000>& ansiBytes() {
+  static const auto table = [] {
+    std::array<unsigned char, 0x10000> bytes{};
+    for (int byte = 0x80; byte < 0x100; ++byte)
+      bytes[ansiToWide(static_cast<unsigned char>(byte))] = static_cast<unsigned char>(byte);
+    return bytes;
+  }();
+  return table;
+}
+
+// UTF-8 to Windows-1251 into out; false when a character had no byte (or the
+// text was not UTF-8) and became '?'.
 bool toAnsi(const char* utf8, size_t length, std::string& out) {
-  std::string_view text(utf8, length);
-  if (std::all_of(text.begin(), text.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-    out.assign(text);
-    return true;
+  const auto& bytes = ansiBytes();
+  out.resize(length);  // never longer than the UTF-8
+  size_t n = 0;
+  bool whole = true;
+  for (size_t i = 0; i < length;) {
+    auto lead = static_cast<unsigned char>(utf8[i++]);
+    if (lead < 0x80) {
+      out[n++] = static_cast<char>(lead);
+      continue;
+    }
+    int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
+    char32_t cp = lead & (0x3F >> std::max(extra, 0));
+    for (int k = 0; k < extra && extra > 0; ++k, ++i) {
+      if (i >= length || (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) {
+        extra = -1;
+        break;
+      }
+      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
+    }
+    unsigned char byte = extra > 0 && cp < 0x10000 ? bytes[cp] : 0;
+    whole &= byte != 0;
+    out[n++] = byte ? static_cast<char>(byte) : '?';
   }
-  out = utf8ToAnsi(text);
-  return std::count(out.begin(), out.end(), '?') == std::count(text.begin(), text.end(), '?');
+  out.resize(n);
+  return whole;
 }
 
 std::string unconvertibleNote(size_t rows) {
@@ -44,7 +75,9 @@ std::string unconvertibleNote(size_t rows) {
 
 TDbPrices loadPrices(TPgSession& session, const std::string& query) {
   TDbPrices prices;
+  bool rows = false;
   session.Run(query, [&](const PGresult* result) {
+    rows = true;
     int columns = PQnfields(result);
     if (columns != 3)
       throw EDbError(
@@ -65,6 +98,8 @@ TDbPrices loadPrices(TPgSession& session, const std::string& query) {
       prices.Unconvertible += !whole;
     }
   });
+  if (!rows)
+    throw EDbError("the query gives no rows: it must be a SELECT of code, line 1, line 2", false);
   return prices;
 }
 
@@ -133,8 +168,12 @@ bool TPriceSourceDb::takeRequests(bool& loadWanted) {
     reload_ = false;
     spent.swap(spent_);
   }
-  // A million rows take a while to free: here, not on the service's thread.
-  spent.clear();
+  // A million rows take a while to free: here, not on the service's thread;
+  // and the memory goes back to the system, not only to this thread's heap.
+  if (!spent.empty()) {
+    spent.clear();
+    malloc_trim(0);
+  }
   return false;
 }
 

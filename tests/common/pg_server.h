@@ -3,7 +3,8 @@
 // folder, listening on 127.0.0.1 on a free port (its Unix socket stays in
 // the folder), started and stopped with pg_ctl, removed at the end. The
 // server refuses to run as root; under root (CI) it runs as "nobody". A
-// watchdog process stops it should the test process die without cleaning up.
+// watchdog process stops it and removes the folder should the test process
+// die without cleaning up.
 //
 // The tools are taken from $MIRELO_PG_BINDIR, else the newest
 // /usr/lib/postgresql/N/bin (Debian's postgresql package).
@@ -159,10 +160,9 @@ class PgServer {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     std::vector<std::string> all = runAs_;
-    for (const char* arg : {"pg_ctl", "-D", "", "-m", "immediate", "-w", "stop"})
-      all.push_back(arg);
-    all[runAs_.size()] = bin_ + "/pg_ctl";
-    all[runAs_.size() + 2] = data();
+    all.insert(all.end(), {"/bin/sh", "-c",
+                           "\"$0\" -D \"$1\" -m immediate -w stop >/dev/null 2>&1; rm -rf \"$2\"",
+                           bin_ + "/pg_ctl", data(), folder_});
     std::vector<char*> argv;
     for (const std::string& arg : all) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -172,9 +172,6 @@ class PgServer {
       char byte;
       while (::read(fds[0], &byte, 1) != 0) {
       }
-      int null = ::open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
       execvp(argv[0], argv.data());
       _exit(127);
     }
