@@ -249,6 +249,8 @@ int main(int argc, char** argv) {
                 statusKb(kavrin.pid(), "VmHWM:") / 1024, statusKb(kavrin.pid(), "VmRSS:") / 1024);
     load(kavrin.port(), scans / 10);  // warm-up
     printLoad((std::string(name) + ", no reload").c_str(), load(kavrin.port(), scans), 0);
+    std::printf("  %-34s %5ld MiB\n", "resident after the scans",
+                statusKb(kavrin.pid(), "VmRSS:") / 1024);
     // From the database: reloads back to back all through the run. From a
     // file: one reload, asked for as the run begins (the list is read on the
     // service's thread, which answers nothing meanwhile).

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <random>
 #include <system_error>
 
@@ -107,16 +108,26 @@ TPriceSourceDb::TPriceSourceDb(TPriceList& list, TDbSourceOptions options)
     : list_(list), options_(std::move(options)) {
   wake_.fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake_.fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-  session_ = connect();
-  name_ = session_->Describe();
-  TDbPrices first = loadPrices(*session_, options_.Query);
-  firstNote_ = unconvertibleNote(first.Unconvertible);
-  list_.Assign(std::move(first.Rows));
-
   window_ = std::make_unique<MessageWindow>([this](const Message& message) {
     if (message.msg == kOutcomesMessage) deliver();
   });
-  worker_ = std::thread([this] { run(); });
+  // Even the first list is made by the worker: every list then lives in
+  // the worker's heap, and freeing one there never holds up an answer
+  // waiting for the service thread's heap.
+  std::promise<Outcome> first;
+  std::future<Outcome> ready = first.get_future();
+  worker_ = std::thread([this, &first] { run(first); });
+  Outcome outcome;
+  try {
+    outcome = ready.get();
+  } catch (...) {
+    worker_.join();
+    throw;
+  }
+  firstNote_ = unconvertibleNote(outcome.Unconvertible);
+  std::swap(list_, *outcome.List);
+  std::lock_guard lock(mutex_);
+  spent_.push_back(std::move(outcome.List));
 }
 
 TPriceSourceDb::~TPriceSourceDb() {
@@ -185,7 +196,7 @@ void TPriceSourceDb::post(Outcome outcome) {
   window_->post(kOutcomesMessage);
 }
 
-void TPriceSourceDb::run() {
+void TPriceSourceDb::run(std::promise<Outcome>& first) {
   using Clock = std::chrono::steady_clock;
   std::minstd_rand random(std::random_device{}());
   int retryMs = options_.FirstRetryMs;
@@ -197,6 +208,18 @@ void TPriceSourceDb::run() {
     retryMs = options_.FirstRetryMs;
     retryAt = Clock::now() + std::chrono::milliseconds(retryMs);
   };
+  try {
+    session_ = connect();
+    name_ = session_->Describe();
+    TDbPrices prices = loadPrices(*session_, options_.Query);
+    first.set_value({TPriceSourceEvent::Loaded,
+                     {},
+                     std::make_unique<TPriceList>(std::move(prices.Rows)),
+                     prices.Unconvertible});
+  } catch (...) {
+    first.set_exception(std::current_exception());
+    return;
+  }
   try {
     for (;;) {
       if (takeRequests(loadWanted)) return;

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <deque>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -52,9 +53,9 @@ TDbPrices loadPrices(TPgSession& session, const std::string& query);
 
 class TPriceSourceDb : public TPriceSource {
  public:
-  // Connects, listens and loads the first list into list, on the calling
-  // thread, whose message loop then receives the new lists. Raises EDbError
-  // (list unchanged).
+  // Connects, listens and loads the first list into list; the calling
+  // thread's message loop then receives the new lists. Raises EDbError (list
+  // unchanged).
   TPriceSourceDb(TPriceList& list, TDbSourceOptions options);
   ~TPriceSourceDb() override;
 
@@ -64,14 +65,14 @@ class TPriceSourceDb : public TPriceSource {
 
  private:
   struct Outcome {
-    TPriceSourceEvent::TKind Kind;
+    TPriceSourceEvent::TKind Kind = TPriceSourceEvent::Loaded;
     std::string Reason;
     std::unique_ptr<TPriceList> List;
     size_t Unconvertible = 0;
   };
 
-  // The worker.
-  void run();
+  // The worker; first: the first list, or why there is none.
+  void run(std::promise<Outcome>& first);
   bool takeRequests(bool& loadWanted);  // true: stop
   bool wakeCheck();
   void wakeWorker();
@@ -84,7 +85,7 @@ class TPriceSourceDb : public TPriceSource {
   TDbSourceOptions options_;
   std::string name_;
   std::string firstNote_;
-  std::unique_ptr<TPgSession> session_;  // the worker's once it runs
+  std::unique_ptr<TPgSession> session_;  // the worker's
   struct Descriptor {
     int fd = -1;
     ~Descriptor() {
