@@ -262,6 +262,9 @@ void TPriceSourceDb::run(std::promise<Outcome>& first) {
             continue;
           }
           post({TPriceSourceEvent::LoadFailed, e.what(), nullptr});
+        } catch (const std::exception& e) {
+          // No room for a second list, say: the first one stays.
+          post({TPriceSourceEvent::LoadFailed, e.what(), nullptr});
         }
         continue;
       }
