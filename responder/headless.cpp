@@ -14,6 +14,8 @@
 #include "platform/format.h"
 #include "platform/com/creation.h"
 #include "platform/message_loop.h"
+#include "responder/metrics.h"
+#include "responder/price_source.h"
 #include "responder/settings.h"
 
 namespace mirelo {
@@ -112,18 +114,26 @@ int runHeadless(const THeadlessOptions& options, FILE* out, FILE* err) {
 
   std::string settingsPath = options.Settings.empty() ? settingsPathFor(programPath("kavrin")) : options.Settings;
   TPriceList list;
+  std::unique_ptr<TPriceSource> source;
   try {
-    list.LoadFromFile(options.Prices);
+    source = openPriceSource({options.Prices, options.PricesDb, options.PricesQuery}, list);
   } catch (const std::exception& e) {
     printLine(err, format("kavrin: %s", e.what()));
     return 1;
   }
   TNotFoundLines notFound = readNotFoundLines(settingsPath);
   // Paths are UTF-8 like the command line; every message is Windows-1251.
-  const std::string pricesName = utf8ToAnsi(options.Prices);
-  printLine(out, format("kavrin: %zu rows from '%s'; not-found lines \"%s\" / \"%s\" from '%s'", list.Count(),
-                        pricesName.c_str(), notFound.Line1.c_str(), notFound.Line2.c_str(),
+  printLine(out, format("kavrin: %zu rows from %s%s; not-found lines \"%s\" / \"%s\" from '%s'",
+                        list.Count(), source->Name().c_str(), source->FirstLoadNote().c_str(),
+                        notFound.Line1.c_str(), notFound.Line2.c_str(),
                         utf8ToAnsi(settingsPath).c_str()));
+  TServiceMetrics figures(list.Count(), !options.PricesDb.empty());
+  source->OnEvent = [&](const TPriceSourceEvent& event) {
+    figures.RecordSource(event);
+    bool trouble = event.Kind == TPriceSourceEvent::LoadFailed ||
+                   event.Kind == TPriceSourceEvent::Disconnected;
+    printLine(trouble ? err : out, "kavrin: " + event.Text);
+  };
 
   std::unique_ptr<TResponder> responder;
   try {
@@ -135,12 +145,29 @@ int runHeadless(const THeadlessOptions& options, FILE* out, FILE* err) {
   responder->WantSenderAddress = true;
   // Request lines are buffered while requests keep coming and flushed as soon
   // as the loop has nothing left to do: one write for a burst, none later.
-  responder->OnAnswered = [out](const TAnswerRecord& record) {
+  responder->OnAnswered = [out, &figures](const TAnswerRecord& record) {
     std::string line = formatRequestLine(record) + "\n";
     std::fwrite(line.data(), 1, line.size(), out);
+    figures.RecordAnswer(
+        record,
+        std::chrono::duration<double>(std::chrono::system_clock::now() - record.Time).count());
   };
 
   TDriverObject& driver = responder->Driver();
+  std::unique_ptr<TMetricsServer> metrics;
+  if (!options.Metrics.empty()) {
+    try {
+      metrics = std::make_unique<TMetricsServer>(parseEndpoint(options.Metrics), [&] {
+        bool tcp = driver.ServerProtocol() != 0;
+        return figures.Format(
+            tcp ? std::optional(countTcpConnections(static_cast<uint16_t>(driver.ServerPort())))
+                : std::nullopt);
+      });
+    } catch (const std::exception& e) {
+      printLine(err, format("kavrin: %s", e.what()));
+      return 1;
+    }
+  }
   std::string failure = responder->SetServerOpen(true);
   if (!failure.empty() || !driver.ServerOpened()) {
     if (failure.empty()) failure = resultMessage(driver.ResultCode(), driver.ResultCodeDescription());
@@ -149,6 +176,7 @@ int runHeadless(const THeadlessOptions& options, FILE* out, FILE* err) {
   }
   printLine(out, format("kavrin: serving on %s port %d; SIGHUP reloads the price list, SIGINT or SIGTERM stops",
                         protocolName(driver.ServerProtocol()), driver.ServerPort()));
+  if (metrics) printLine(out, "kavrin: metrics at " + metrics->Url());
 
   MessageLoop& loop = MessageLoop::current();
   pollfd fds[2] = {{loop.fd(), POLLIN, 0}, {signals.fd(), POLLIN, 0}};
@@ -164,13 +192,7 @@ int runHeadless(const THeadlessOptions& options, FILE* out, FILE* err) {
     if (!fds[1].revents) continue;
     while (int signal = signals.take()) {
       if (signal == SIGHUP) {
-        try {
-          list.LoadFromFile(options.Prices);
-          printLine(out, format("kavrin: reloaded %zu rows from '%s'", list.Count(), pricesName.c_str()));
-        } catch (const std::exception& e) {
-          printLine(err, format("kavrin: reload failed, keeping the %zu rows loaded before: %s", list.Count(),
-                                e.what()));
-        }
+        source->Reload();
         continue;
       }
       std::string closing = responder->SetServerOpen(false);

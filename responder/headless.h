@@ -1,8 +1,9 @@
 #pragma once
 // kavrin --headless: the responder as a service without a window. It opens
 // the driver's server with the driver's stored settings, answers every
-// barcode from the price list and prints one line per request. SIGHUP
-// reloads the price list; SIGINT and SIGTERM close the server and end it.
+// barcode from the price list (a file or a PostgreSQL query) and prints one
+// line per request. SIGHUP reloads the price list; SIGINT and SIGTERM close
+// the server and end it. --metrics serves figures for Prometheus.
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -14,10 +15,14 @@ namespace mirelo {
 struct THeadlessOptions {
   std::string Prices;
   std::string Settings;
+  std::string PricesDb;     // instead of Prices: a PostgreSQL connection string
+  std::string PricesQuery;  // empty: the default query
+  std::string Metrics;      // ADDR:PORT of the Prometheus endpoint, or empty
 };
 
 // Runs until SIGINT or SIGTERM; the exit status: 0 after a signal, 1 when
-// the price list cannot be loaded or the server cannot open. Request lines
+// the price list cannot be loaded or the server or the metrics port cannot
+// open. Request lines
 // and notices go to out, failures to err, both UTF-8.
 int runHeadless(const THeadlessOptions& options, FILE* out, FILE* err);
 

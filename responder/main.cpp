@@ -51,5 +51,7 @@ int main(int argc, char** argv) {
   // Fully buffered: the service flushes whenever it is about to wait.
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-  return runHeadless({options.Prices, options.Settings}, stdout, stderr);
+  return runHeadless(
+      {options.Prices, options.Settings, options.PricesDb, options.PricesQuery, options.Metrics},
+      stdout, stderr);
 }
