@@ -25,7 +25,7 @@ const char* const kValueNames[] = {
 void store(Registry& registry, fuzz::Input& in) {
   RegistryKey devices =
       *registry.openKey(RegistryRoot::CurrentUser, RegistryLayout::DevicesKey, true);
-  for (int records = 0; records < 64 && !in.empty(); ++records) {
+  for (int records = 0; records < 32 && !in.empty(); ++records) {
     uint8_t where = in.byte();
     std::string name = kValueNames[in.byte() % std::size(kValueNames)];
     uint8_t type = in.byte() % 3;
@@ -69,7 +69,10 @@ void checkList(const TDevices& list) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace mirelo;
-  Registry registry(":memory:");
+  // One store in memory, emptied for each input.
+  static Registry registry(":memory:");
+  for (const char* key : {"Software", ".DEFAULT"})
+    registry.deleteKey(RegistryRoot::CurrentUser, key);
   fuzz::Input in(data, size);
   store(registry, in);
   TDevices devices;

@@ -50,18 +50,21 @@ class Input {
 // A folder of this process's own, in memory where the system has /dev/shm
 // (the atomic writes' fsync then costs nothing), removed at exit.
 inline const std::string& scratchFolder() {
-  static const std::string folder = [] {
+  // Never destroyed: the exit handler that removes it runs after the
+  // destructors of statics made later.
+  static const std::string& folder = *[] {
     for (std::string base : {"/dev/shm", "/tmp"}) {
-      std::string pattern = base + "/mirelo-fuzz-XXXXXX";
-      if (mkdtemp(pattern.data())) {
+      auto* pattern = new std::string(base + "/mirelo-fuzz-XXXXXX");
+      if (mkdtemp(pattern->data())) {
         std::atexit([] {
           std::error_code ignored;
           std::filesystem::remove_all(scratchFolder(), ignored);
         });
         return pattern;
       }
+      delete pattern;
     }
-    return std::string("/tmp");
+    return new std::string("/tmp");
   }();
   return folder;
 }
