@@ -12,6 +12,7 @@
 #include "tools/mirelo/commands.h"
 #include "tools/mirelo/item_runner.h"
 #include "tools/mirelo/report.h"
+#include "tools/mirelo/safe_output.h"
 #include "tools/mirelo/usage_error.h"
 
 namespace mirelo::shell {
@@ -413,13 +414,16 @@ int runCliOn(const std::vector<std::string>& args, LineInput& input, std::ostrea
 }  // namespace
 
 int runCli(const std::vector<std::string>& args, LineInput& input, std::ostream& out, std::ostream& err) {
-  return runCliOn(args, input, out, err, false);
+  // No control character of a value reaches the output as it is.
+  EscapingStream safeOut(out), safeErr(err);
+  return runCliOn(args, input, safeOut, safeErr, false);
 }
 
 int runCli(const std::vector<std::string>& args, int inputFd, std::ostream& out, std::ostream& err) {
   FdLineInput input(inputFd);
+  EscapingStream safeOut(out), safeErr(err);
   // Progress bars only where a person watches the program's own output.
-  return runCliOn(args, input, out, err, &out == &std::cout && ::isatty(STDOUT_FILENO));
+  return runCliOn(args, input, safeOut, safeErr, &out == &std::cout && ::isatty(STDOUT_FILENO));
 }
 
 int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
