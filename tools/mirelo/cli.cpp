@@ -44,6 +44,7 @@ Commands for support engineers (readable output; 'mirelo COMMAND --help'):
   set-ip ADDRESS     give the terminal a new IP address
   lock, unlock       lock or unlock the terminal
   reset              reset the terminal
+  properties         the driver's own settings dialog (needs a display)
   They print failures as "mirelo: (code) text" on standard error and exit
   with 0 when done, 1 when the driver or the terminal reported a failure,
   2 for bad usage.
