@@ -38,18 +38,6 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kKavrin = std::string(MIRELO_BINARY_DIR) + "/responder/kavrin";
 
-uint16_t freePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(s);
-  return ntohs(address.sin_port);
-}
-
 void storeServerPort(uint16_t port) {
   ComPtr<IVistel4> object = createVistelObject<IVistel4>();
   LONG result = 0;
@@ -71,7 +59,7 @@ long statusKb(pid_t pid, const char* field) {
 class Kavrin {
  public:
   Kavrin(const std::vector<std::string>& source, const std::string& folder) {
-    port_ = freePort();
+    port_ = test::PgServer::freePort();
     storeServerPort(port_);
     std::vector<std::string> args{kKavrin, "--headless", "--settings", folder + "/none.ini"};
     args.insert(args.end(), source.begin(), source.end());

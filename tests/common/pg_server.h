@@ -27,6 +27,18 @@ namespace mirelo::test {
 
 class PgServer {
  public:
+  // A loopback TCP port free at the moment of asking.
+  static uint16_t freePort() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(s);
+    return ntohs(address.sin_port);
+  }
   PgServer() : bin_(findBinDir()) {
     char pattern[] = "/tmp/kavrin-pg-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
@@ -114,17 +126,6 @@ class PgServer {
     if (best.empty())
       throw std::runtime_error("no PostgreSQL server found (Debian package postgresql)");
     return best;
-  }
-  static uint16_t freePort() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(s);
-    return ntohs(address.sin_port);
   }
   std::string data() const { return folder_ + "/data"; }
 
