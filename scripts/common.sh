@@ -24,11 +24,14 @@ configure_and_build() {
   local dir=$1
   shift
   local launcher=()
-  # ccache keeps a clean checkout's second build (the sanitizer pass, CI's
-  # next run) from compiling what has not changed.
+  # ccache keeps the build without Qt (the same flags in another folder) and
+  # the next run from compiling what has not changed.
   if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
     export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+    # Builds with debug information otherwise hash their build folder, and
+    # the build without Qt would compile again what the first build made.
+    export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
   fi
   cmake -S . -B "$dir" -G Ninja -DMIRELO_GUI=ON "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir"
