@@ -228,6 +228,7 @@ TCustomServer& TCustomDriver::Server() {
     else server_ = std::make_unique<TTCPServer>();
     server_->SetPort(format("%d", serverPort_));
     server_->OnData = [this](TCustomServer* server, ws::SOCKET socket) { onServerData(server, socket); };
+    server_->OnNotice = [this](const std::string& text) { log_->WriteLine(text); };
   }
   return *server_;
 }
