@@ -40,10 +40,11 @@ mode_t modeForNewFile() {
 
 }  // namespace
 
-void writeFileAtomically(const std::string& path, std::string_view data) {
+void writeFileAtomically(const std::string& path, std::string_view data, FileAccess access) {
   std::string target = resolveTarget(path);
   std::string temporary = target + ".XXXXXX";
-  int fd = mkstemp(temporary.data());
+  // mkstemp creates with O_EXCL and mode 0600 under a random name.
+  int fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) raiseWriteError(path, errno);
 
   auto fail = [&](int error) {
@@ -53,7 +54,9 @@ void writeFileAtomically(const std::string& path, std::string_view data) {
   };
 
   struct stat old {};
-  mode_t mode = stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : modeForNewFile();
+  mode_t mode = stat(target.c_str(), &old) == 0   ? (old.st_mode & 07777)
+                : access == FileAccess::OwnerOnly ? 0600
+                                                  : modeForNewFile();
   if (fchmod(fd, mode) != 0) fail(errno);
 
   const char* at = data.data();

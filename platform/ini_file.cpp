@@ -194,6 +194,7 @@ std::string IniFile::Text() const {
   return text;
 }
 
-void IniFile::UpdateFile() const { writeFileAtomically(fileName_, Text()); }
+// Profiles hold settings (tables with passwords among them): their owner's alone.
+void IniFile::UpdateFile() const { writeFileAtomically(fileName_, Text(), FileAccess::OwnerOnly); }
 
 }  // namespace mirelo

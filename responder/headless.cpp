@@ -14,6 +14,7 @@
 #include "platform/format.h"
 #include "platform/com/creation.h"
 #include "platform/message_loop.h"
+#include "responder/line_output.h"
 #include "responder/settings.h"
 
 namespace mirelo {
@@ -21,12 +22,6 @@ namespace mirelo {
 namespace {
 
 const char* protocolName(int32_t protocol) { return protocol == 0 ? "UDP" : "TCP"; }
-
-void printLine(FILE* stream, const std::string& ansiText) {
-  std::string text = ansiToUtf8(ansiText) + "\n";
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::fflush(stream);
-}
 
 // SIGHUP, SIGINT and SIGTERM as readable records instead of handlers: they
 // are taken in the loop, between two messages, never inside one.
@@ -105,7 +100,45 @@ std::string formatRequestLine(const TAnswerRecord& record) {
                 quoteText(record.Answer.Line1).c_str(), quoteText(record.Answer.Line2).c_str());
 }
 
-int runHeadless(const THeadlessOptions& options, FILE* out, FILE* err) {
+namespace {
+
+// The service's two output streams. Nothing written here waits for a reader;
+// every line has its control bytes escaped and is converted to UTF-8.
+class TServiceOutput {
+ public:
+  TServiceOutput(int outFd, int errFd) : out_(outFd), err_(errFd) {}
+  void notice(const std::string& ansiText) { out_.Add(ansiToUtf8(escapeControls(ansiText))); }
+  void error(const std::string& ansiText) { err_.Add(ansiToUtf8(escapeControls(ansiText))); }
+  // A request line, already UTF-8 and escaped.
+  void request(const std::string& line) {
+    bool added = out_.Add(line);
+    if (added == !dropping_) return;
+    dropping_ = !added;
+    if (dropping_)
+      err_.Add("kavrin: standard output is not being read; request lines are dropped until it is");
+    else
+      err_.Add(format("kavrin: standard output is read again; %llu request lines were dropped",
+                      static_cast<unsigned long long>(out_.Dropped())));
+  }
+  void flush() {
+    out_.Flush();
+    err_.Flush();
+  }
+  // The last lines, with the count of lines lost to a reader that was gone.
+  void finish() {
+    if (out_.Dropped() > 0)
+      err_.Add(format("kavrin: %llu request lines dropped in all: standard output was not read",
+                      static_cast<unsigned long long>(out_.Dropped())));
+    out_.Drain(1000);
+    err_.Drain(1000);
+  }
+
+ private:
+  TLineOutput out_, err_;
+  bool dropping_ = false;
+};
+
+int serve(const THeadlessOptions& options, TServiceOutput& output) {
   // A reader that goes away must not end the service.
   signal(SIGPIPE, SIG_IGN);
   SignalDescriptor signals;
@@ -115,48 +148,51 @@ int runHeadless(const THeadlessOptions& options, FILE* out, FILE* err) {
   try {
     list.LoadFromFile(options.Prices);
   } catch (const std::exception& e) {
-    printLine(err, format("kavrin: %s", e.what()));
+    output.error(format("kavrin: %s", e.what()));
     return 1;
   }
-  TNotFoundLines notFound = readNotFoundLines(settingsPath);
+  TSettingsRead settings = readSettings(settingsPath);
+  if (!settings.Problem.empty()) output.error("kavrin: " + settingsNotice(settingsPath, settings));
+  TNotFoundLines notFound = settings.Lines;
   // Paths are UTF-8 like the command line; every message is Windows-1251.
   const std::string pricesName = utf8ToAnsi(options.Prices);
-  printLine(out, format("kavrin: %zu rows from '%s'; not-found lines \"%s\" / \"%s\" from '%s'", list.Count(),
-                        pricesName.c_str(), notFound.Line1.c_str(), notFound.Line2.c_str(),
-                        utf8ToAnsi(settingsPath).c_str()));
+  output.notice(format("kavrin: %zu rows from '%s'; not-found lines \"%s\" / \"%s\" from '%s'",
+                       list.Count(), pricesName.c_str(), notFound.Line1.c_str(),
+                       notFound.Line2.c_str(), utf8ToAnsi(settingsPath).c_str()));
 
   std::unique_ptr<TResponder> responder;
   try {
     responder = std::make_unique<TResponder>(list, notFound);
   } catch (const std::exception& e) {
-    printLine(err, format("kavrin: %s", e.what()));
+    output.error(format("kavrin: %s", e.what()));
     return 1;
   }
   responder->WantSenderAddress = true;
-  // Request lines are buffered while requests keep coming and flushed as soon
-  // as the loop has nothing left to do: one write for a burst, none later.
-  responder->OnAnswered = [out](const TAnswerRecord& record) {
-    std::string line = formatRequestLine(record) + "\n";
-    std::fwrite(line.data(), 1, line.size(), out);
+  // Request lines are collected while requests keep coming and handed to the
+  // writer as soon as the loop has nothing left to do.
+  responder->OnAnswered = [&output](const TAnswerRecord& record) {
+    output.request(formatRequestLine(record));
   };
 
   TDriverObject& driver = responder->Driver();
   std::string failure = responder->SetServerOpen(true);
   if (!failure.empty() || !driver.ServerOpened()) {
-    if (failure.empty()) failure = resultMessage(driver.ResultCode(), driver.ResultCodeDescription());
-    printLine(err, "kavrin: " + failure);
+    if (failure.empty())
+      failure = resultMessage(driver.ResultCode(), driver.ResultCodeDescription());
+    output.error("kavrin: " + failure);
     return 1;
   }
-  printLine(out, format("kavrin: serving on %s port %d; SIGHUP reloads the price list, SIGINT or SIGTERM stops",
-                        protocolName(driver.ServerProtocol()), driver.ServerPort()));
+  output.notice(format(
+      "kavrin: serving on %s port %d; SIGHUP reloads the price list, SIGINT or SIGTERM stops",
+      protocolName(driver.ServerProtocol()), driver.ServerPort()));
 
   MessageLoop& loop = MessageLoop::current();
   pollfd fds[2] = {{loop.fd(), POLLIN, 0}, {signals.fd(), POLLIN, 0}};
   for (;;) {
-    std::fflush(out);
+    output.flush();
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
-      printLine(err, format("kavrin: poll: %s", std::strerror(errno)));
+      output.error(format("kavrin: poll: %s", std::strerror(errno)));
       responder->SetServerOpen(false);
       return 1;
     }
@@ -166,19 +202,29 @@ int runHeadless(const THeadlessOptions& options, FILE* out, FILE* err) {
       if (signal == SIGHUP) {
         try {
           list.LoadFromFile(options.Prices);
-          printLine(out, format("kavrin: reloaded %zu rows from '%s'", list.Count(), pricesName.c_str()));
+          output.notice(
+              format("kavrin: reloaded %zu rows from '%s'", list.Count(), pricesName.c_str()));
         } catch (const std::exception& e) {
-          printLine(err, format("kavrin: reload failed, keeping the %zu rows loaded before: %s", list.Count(),
-                                e.what()));
+          output.error(format("kavrin: reload failed, keeping the %zu rows loaded before: %s",
+                              list.Count(), e.what()));
         }
         continue;
       }
       std::string closing = responder->SetServerOpen(false);
-      if (!closing.empty()) printLine(err, "kavrin: " + closing);
-      printLine(out, format("kavrin: %s, server closed", signal == SIGINT ? "SIGINT" : "SIGTERM"));
+      if (!closing.empty()) output.error("kavrin: " + closing);
+      output.notice(format("kavrin: %s, server closed", signal == SIGINT ? "SIGINT" : "SIGTERM"));
       return 0;
     }
   }
+}
+
+}  // namespace
+
+int runHeadless(const THeadlessOptions& options, int outFd, int errFd) {
+  TServiceOutput output(outFd, errFd);
+  int status = serve(options, output);
+  output.finish();
+  return status;
 }
 
 }  // namespace mirelo

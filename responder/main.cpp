@@ -48,8 +48,5 @@ int main(int argc, char** argv) {
     std::fputs(ansiToUtf8(kKavrinHelp).c_str(), stdout);
     return 0;
   }
-  // Fully buffered: the service flushes whenever it is about to wait.
-  static char buffer[1 << 16];
-  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-  return runHeadless({options.Prices, options.Settings}, stdout, stderr);
+  return runHeadless({options.Prices, options.Settings}, 1, 2);
 }

@@ -22,7 +22,10 @@ server ("Обработка запросов от Vistel").
 
 --headless opens the driver's server at once and prints one line per request:
   DATE TIME id=SENDER_ID ip=ADDRESS code="BARCODE" found|not-found line1="..." line2="..."
-Texts are UTF-8 on output; control bytes, '"' and '\' are escaped (\xNN, \", \\).
+Texts are UTF-8 on output; control bytes, '"' and '\' are escaped (\xNN, \", \\);
+line1 and line2 are what the terminal shows: at most 30 characters each.
+Output never holds up the service: lines that standard output does not take
+(nobody reads it) are dropped, and their count goes to standard error.
   SIGHUP           reloads the price list file (a file that cannot be read
                    keeps the list loaded before; the reason goes to stderr)
   SIGINT, SIGTERM  close the server and exit with status 0
@@ -34,7 +37,9 @@ Options:
                    "code;line 1;line 2;" (CR LF, LF or CR line ends)
   --settings FILE  the settings file with the not-found lines, section
                    [Параметры], keys Строка1 and Строка2 (default "Not found");
-                   default: the program's path with ".ini"
+                   default: the program's path with ".ini". A file that
+                   cannot be read or is not an INI file is named on standard
+                   error and not used: the defaults apply
   --help           this text
 
 The server's port and protocol and the list of terminals are the driver's own

@@ -262,7 +262,10 @@ void TPriceList::LoadFromFile(const std::string& path) {
   Assign(std::move(rows));
 }
 
-void TPriceList::SaveToFile(const std::string& path) const { writeFileAtomically(path, FormatText()); }
+// A new file is its owner's alone, like the rest of the responder's files.
+void TPriceList::SaveToFile(const std::string& path) const {
+  writeFileAtomically(path, FormatText(), FileAccess::OwnerOnly);
+}
 
 // ---- answers ----
 
@@ -275,14 +278,15 @@ std::string_view cutBarcode(std::string_view data) {
 TPriceAnswer answerFor(const TPriceList& list, const TNotFoundLines& notFound, std::string_view data) {
   TPriceAnswer answer;
   answer.Barcode = std::string(cutBarcode(data));
+  auto shown = [](const std::string& line) { return line.substr(0, kTerminalLineWidth); };
   if (std::optional<size_t> row = list.Find(answer.Barcode)) {
     answer.Found = true;
     answer.Row = *row;
-    answer.Line1 = list.Rows(*row).Line1;
-    answer.Line2 = list.Rows(*row).Line2;
+    answer.Line1 = shown(list.Rows(*row).Line1);
+    answer.Line2 = shown(list.Rows(*row).Line2);
   } else {
-    answer.Line1 = notFound.Line1;
-    answer.Line2 = notFound.Line2;
+    answer.Line1 = shown(notFound.Line1);
+    answer.Line2 = shown(notFound.Line2);
   }
   return answer;
 }

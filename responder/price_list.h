@@ -107,10 +107,15 @@ struct TNotFoundLines {
   bool operator==(const TNotFoundLines&) const = default;
 };
 
+// What a terminal's display shows of a line; the answer frame holds no more.
+inline constexpr size_t kTerminalLineWidth = 30;
+
 struct TPriceAnswer {
   std::string Barcode;  // as cut
   bool Found = false;
   size_t Row = 0;  // 0-based, when found
+  // At most kTerminalLineWidth bytes of each: a row's lines stay whole in the
+  // list, but an answer copies (and a log shows) only what a terminal shows.
   std::string Line1, Line2;
 };
 

@@ -209,6 +209,14 @@ TEST(PriceFile, SavingKeepsTheFilesModeAndFollowsALink) {
   EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
+TEST(PriceFile, ANewFileIsItsOwnersAlone) {
+  TempFolder folder;
+  TPriceList({row("1")}).SaveToFile(folder.path("new.txt"));
+  struct stat info {};
+  ASSERT_EQ(stat(folder.path("new.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
 TEST(PriceFile, SavingIntoAMissingFolderFailsClearly) {
   TempFolder folder;
   TPriceList list({row("1")});
@@ -295,6 +303,18 @@ TEST(Answer, LongBarcodesWithControlBytesAnywhere) {
   broken[1000] = '\x05';
   EXPECT_FALSE(answerFor(list, {}, broken).Found);
   EXPECT_EQ(answerFor(list, {}, broken).Barcode.size(), 1000u);
+}
+
+TEST(Answer, CopiesOnlyWhatATerminalShowsAndKeepsTheRowWhole) {
+  std::string longLine(100'000, 'L');
+  TPriceList list({row("1", longLine, "short")});
+  TNotFoundLines notFound{std::string(40, 'N'), ""};
+  TPriceAnswer answer = answerFor(list, notFound, "1");
+  EXPECT_EQ(answer.Line1, std::string(30, 'L'));
+  EXPECT_EQ(answer.Line2, "short");
+  EXPECT_EQ(answerFor(list, notFound, "2").Line1, std::string(30, 'N'));
+  EXPECT_EQ(list.Rows(0).Line1.size(), longLine.size());
+  EXPECT_EQ(TPriceList::ParseText(list.FormatText())[0].Line1, longLine);
 }
 
 // ---- the index follows every edit ----
