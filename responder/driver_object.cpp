@@ -21,9 +21,13 @@ HRESULT TDataEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params
                                EXCEPINFO*, UINT*) {
   if (id != DISPID_DataEvent || !params || params->cArgs < 2 || !handler_) return S_OK;
   try {
-    // Arguments arrive last first: Data, then SenderID.
-    std::string data = Variant(params->rgvarg[params->cArgs - 1]).toAnsi();
-    int32_t senderId = Variant(params->rgvarg[0]).toInt();
+    // Arguments arrive last first: Data, then SenderID. The usual types are
+    // read in place, anything else converted.
+    const VARIANT& dataArg = params->rgvarg[params->cArgs - 1];
+    const VARIANT& idArg = params->rgvarg[0];
+    std::string data =
+        dataArg.vt == VT_BSTR ? wideToAnsi(dataArg.bstrVal) : Variant(dataArg).toAnsi();
+    int32_t senderId = idArg.vt == VT_I4 ? idArg.lVal : Variant(idArg).toInt();
     handler_(data, senderId);
   } catch (const std::exception& e) {
     lastHandlerError = e.what();

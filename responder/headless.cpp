@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <ctime>
 
@@ -61,43 +62,83 @@ class SignalDescriptor {
 
 }  // namespace
 
-std::string quoteText(std::string_view text) {
-  std::string out = "\"";
-  std::string plain;
-  auto flush = [&] {
-    out += ansiToUtf8(plain);
-    plain.clear();
-  };
+namespace {
+
+// Appends text (Windows-1251) quoted, as UTF-8, with '"', '\' and control
+// bytes escaped.
+void appendQuoted(std::string& out, std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  out += '"';
   for (char c : text) {
     auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F || byte == 0x98) {
-      flush();
-      out += format("\\x%.2X", byte);
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
     } else if (c == '"' || c == '\\') {
-      flush();
       out += '\\';
       out += c;
+    } else if (byte < 0x80) {
+      out += c;
     } else {
-      plain += c;
+      char16_t wide = ansiToWide(byte);
+      if (wide < 0x800) {
+        out += static_cast<char>(0xC0 | (wide >> 6));
+      } else {
+        out += static_cast<char>(0xE0 | (wide >> 12));
+        out += static_cast<char>(0x80 | ((wide >> 6) & 0x3F));
+      }
+      out += static_cast<char>(0x80 | (wide & 0x3F));
     }
   }
-  flush();
-  return out + "\"";
+  out += '"';
+}
+
+// "YYYY-MM-DD HH:MM:SS" of local time, worked out once a second.
+const char* localStamp(time_t seconds) {
+  thread_local time_t cachedSecond = -1;
+  thread_local char stamp[32];
+  if (seconds != cachedSecond) {
+    tm local{};
+    localtime_r(&seconds, &local);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    cachedSecond = seconds;
+  }
+  return stamp;
+}
+
+}  // namespace
+
+std::string quoteText(std::string_view text) {
+  std::string out;
+  appendQuoted(out, text);
+  return out;
 }
 
 std::string formatRequestLine(const TAnswerRecord& record) {
   using namespace std::chrono;
-  time_t seconds = system_clock::to_time_t(record.Time);
-  auto millis = duration_cast<milliseconds>(record.Time.time_since_epoch()).count() % 1000;
-  tm local{};
-  localtime_r(&seconds, &local);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  // Already UTF-8: the quoted parts are converted as they are quoted.
-  return format("%s.%.3d id=%d ip=%s code=%s %s line1=%s line2=%s", stamp, static_cast<int>(millis),
-                record.SenderID, record.SenderIP.empty() ? "?" : record.SenderIP.c_str(),
-                quoteText(record.Answer.Barcode).c_str(), record.Answer.Found ? "found" : "not-found",
-                quoteText(record.Answer.Line1).c_str(), quoteText(record.Answer.Line2).c_str());
+  auto sinceEpoch = duration_cast<milliseconds>(record.Time.time_since_epoch()).count();
+  // Built by appending: one line per request is the service's busiest text.
+  std::string line;
+  line.reserve(160);
+  line += localStamp(static_cast<time_t>(sinceEpoch / 1000));
+  char number[32];
+  int millis = static_cast<int>(sinceEpoch % 1000);
+  line += '.';
+  line += static_cast<char>('0' + millis / 100);
+  line += static_cast<char>('0' + millis / 10 % 10);
+  line += static_cast<char>('0' + millis % 10);
+  line += " id=";
+  line.append(number, std::to_chars(number, number + sizeof number, record.SenderID).ptr);
+  line += " ip=";
+  line += record.SenderIP.empty() ? "?" : record.SenderIP;
+  line += " code=";
+  appendQuoted(line, record.Answer.Barcode);
+  line += record.Answer.Found ? " found line1=" : " not-found line1=";
+  appendQuoted(line, record.Answer.Line1);
+  line += " line2=";
+  appendQuoted(line, record.Answer.Line2);
+  return line;
 }
 
 namespace {
@@ -167,12 +208,14 @@ int serve(const THeadlessOptions& options, TServiceOutput& output) {
     output.error(format("kavrin: %s", e.what()));
     return 1;
   }
-  responder->WantSenderAddress = true;
   // Request lines are collected while requests keep coming and handed to the
   // writer as soon as the loop has nothing left to do.
-  responder->OnAnswered = [&output](const TAnswerRecord& record) {
-    output.request(formatRequestLine(record));
-  };
+  if (!options.Quiet) {
+    responder->WantSenderAddress = true;
+    responder->OnAnswered = [&output](const TAnswerRecord& record) {
+      output.request(formatRequestLine(record));
+    };
+  }
 
   TDriverObject& driver = responder->Driver();
   std::string failure = responder->SetServerOpen(true);

@@ -14,6 +14,7 @@ namespace mirelo {
 struct THeadlessOptions {
   std::string Prices;
   std::string Settings;
+  bool Quiet = false;  // no line per request
 };
 
 // Runs until SIGINT or SIGTERM; the exit status: 0 after a signal, 1 when

@@ -48,5 +48,5 @@ int main(int argc, char** argv) {
     std::fputs(ansiToUtf8(kKavrinHelp).c_str(), stdout);
     return 0;
   }
-  return runHeadless({options.Prices, options.Settings}, 1, 2);
+  return runHeadless({options.Prices, options.Settings, options.Quiet}, 1, 2);
 }

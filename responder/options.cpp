@@ -8,7 +8,8 @@ namespace mirelo {
 
 const char* const kKavrinHelp = R"(Usage:
   kavrin [--settings FILE]                             the window
-  kavrin --headless --prices FILE [--settings FILE]    the service, no display needed
+  kavrin --headless --prices FILE [--settings FILE] [--quiet]
+                                                       the service, no display needed
   kavrin --help
 
 kavrin answers every barcode that a price-check terminal scans with two display
@@ -33,6 +34,8 @@ Exit status 1 when the price list cannot be loaded at start or the server
 cannot open (then the driver's result is printed as "CODE, DESCRIPTION").
 
 Options:
+  --quiet          (with --headless) no line per request: for benchmarks and
+                   busy shops; notices and failures are still printed
   --prices FILE    the price list: Windows-1251 text, one row a line,
                    "code;line 1;line 2;" (CR LF, LF or CR line ends)
   --settings FILE  the settings file with the not-found lines, section
@@ -66,6 +69,8 @@ TKavrinOptions parseKavrinOptions(const std::vector<std::string>& args) {
       options.Prices = value();
     } else if (arg == "--settings") {
       options.Settings = value();
+    } else if (arg == "--quiet") {
+      options.Quiet = true;
     } else {
       throw EUsageError("unknown argument '" + utf8ToAnsi(arg) + "'");
     }
@@ -74,6 +79,8 @@ TKavrinOptions parseKavrinOptions(const std::vector<std::string>& args) {
   if (options.Headless && options.Prices.empty()) throw EUsageError("--headless needs --prices FILE");
   if (!options.Headless && !options.Prices.empty())
     throw EUsageError("--prices is for --headless; the window opens price lists with \"Открыть...\"");
+  if (!options.Headless && options.Quiet)
+    throw EUsageError("--quiet is for --headless; the window prints nothing");
   return options;
 }
 

@@ -12,14 +12,16 @@ struct TKavrinOptions {
   bool Help = false;
   std::string Prices;    // --prices FILE (headless)
   std::string Settings;  // --settings FILE; empty: the program's own .ini
+  bool Quiet = false;    // --quiet (headless): no line per request
 };
 
 struct EUsageError : std::invalid_argument {
   using std::invalid_argument::invalid_argument;
 };
 
-// Raises EUsageError for an unknown option, a missing value, or --prices
-// without --headless (the window loads its list through its open dialog).
+// Raises EUsageError for an unknown option, a missing value, or --prices or
+// --quiet without --headless (the window loads its list through its open
+// dialog and prints nothing).
 TKavrinOptions parseKavrinOptions(const std::vector<std::string>& args);
 
 // True when the arguments ask for headless mode or help, which need no

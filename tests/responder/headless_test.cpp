@@ -262,6 +262,10 @@ TEST_F(Headless, BadTerminalsDoNotStopTheService) {
 TEST(RequestLine, QuotesAndEscapesWhatItPrints) {
   EXPECT_EQ(quoteText("Хлеб"), "\"" + ansiToUtf8("Хлеб") + "\"");
   EXPECT_EQ(quoteText(std::string("a\"b\\c\r\n\x00", 8)), "\"a\\\"b\\\\c\\x0D\\x0A\\x00\"");
+  std::string letters;
+  for (int byte = 0x80; byte <= 0xFF; ++byte)
+    if (byte != 0x98) letters += static_cast<char>(byte);
+  EXPECT_EQ(quoteText(letters), "\"" + ansiToUtf8(letters) + "\"");
   TAnswerRecord record;
   record.SenderID = 7;
   record.SenderIP = "127.0.0.1";
