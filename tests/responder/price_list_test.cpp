@@ -412,6 +412,32 @@ TEST(Index, AgreesWithALinearSearchThroughRandomEdits) {
   }
 }
 
+TEST(Index, ALoadedListKeepsItsRowsAndAnswersThroughEditsThatMoveItsBytes) {
+  TempFolder folder;
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += std::to_string(i % 1000) + ";line " + std::to_string(i) + ";x;y\n";
+  TPriceList list;
+  list.LoadFromFile(folder.write("in.txt", text));
+  std::vector<TPriceRow> reference = TPriceList::ParseText(text);
+  // Enough replaced bytes that the store is rebuilt more than once.
+  std::string wide(2000, 'w');
+  for (int i = 0; i < 9000; ++i) {
+    size_t at = static_cast<size_t>(i * 7 % 3000);
+    reference[at].Line1 = wide + std::to_string(i);
+    list.SetCell(at, pcLine1, reference[at].Line1);
+  }
+  list.Delete(0);  // "0": its next row answers
+  reference.erase(reference.begin());
+  list.SetCell(4, pcCode, "new");
+  reference[4].Code = "new";
+  for (size_t i = 0; i < reference.size(); i += 97) EXPECT_EQ(list.Rows(i), reference[i]) << i;
+  EXPECT_EQ(list.Find("0"), 999u);
+  EXPECT_EQ(list.Find("5"), 1004u) << "row 4 took another code";
+  EXPECT_EQ(list.Find("new"), 4u);
+  EXPECT_EQ(answerFor(list, {}, "7").Line1, reference[6].Line1.substr(0, kTerminalLineWidth));
+  EXPECT_EQ(list.FormatText(), TPriceList::FormatText(reference));
+}
+
 TEST(Index, EditsOutsideTheListAreRefused) {
   TPriceList list({row("1")});
   EXPECT_THROW(list.Delete(1), std::out_of_range);
