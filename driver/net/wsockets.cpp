@@ -398,6 +398,9 @@ void TUDPServer::Open() {
     SocketError(error);
     return;
   }
+  // Room for the scans of a few thousand terminals at once: a burst waits in
+  // the socket instead of being dropped. Best effort; the system may cap it.
+  ws::setsockopt(s, SOL_SOCKET, SO_RCVBUF, kReceiveBuffer);
   handle_ = s;
   state_ = TSocketState::Open;
 }

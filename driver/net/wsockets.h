@@ -178,6 +178,7 @@ class TUDPServer : public TCustomServer {
  public:
   // Senders kept at once; the one heard from least recently makes room.
   static constexpr int MaxClients = 4096;
+  static constexpr int kReceiveBuffer = 4 << 20;
 
   TUDPServer();
   ~TUDPServer() override;
