@@ -195,6 +195,8 @@ std::string IniFile::Text() const {
 }
 
 // Profiles hold settings (tables with passwords among them): their owner's alone.
-void IniFile::UpdateFile() const { writeFileAtomically(fileName_, Text(), FileAccess::OwnerOnly); }
+void IniFile::UpdateFile() const {
+  writeFileAtomically(fileName_, Text(), FileAccess::OwnerOnly);
+}
 
 }  // namespace mirelo

@@ -59,9 +59,12 @@ bool loopbackOnly() {
   return value && *value && std::string(value) != "0";
 }
 
+bool destinationAllowed(uint32_t hostOrder, bool loopbackOnly) {
+  return !loopbackOnly || (hostOrder >> 24) == 127;
+}
+
 bool destinationAllowed(const sockaddr_in& address) {
-  if (!loopbackOnly()) return true;
-  return (ntohl(address.sin_addr.s_addr) >> 24) == 127;
+  return destinationAllowed(ntohl(address.sin_addr.s_addr), loopbackOnly());
 }
 
 SOCKET socket(int family, int type, int protocol) {

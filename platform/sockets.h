@@ -34,7 +34,10 @@ int WSACleanup();
 int startupCount();
 
 bool loopbackOnly();
-// True when the destination may be reached under the loopback-only rule.
+// The guard's decision: under the loopback-only rule only 127.0.0.0/8 may
+// be reached (hostOrder: the IPv4 address in host byte order).
+bool destinationAllowed(uint32_t hostOrder, bool loopbackOnly);
+// True when the destination may be reached under the rule now in force.
 bool destinationAllowed(const sockaddr_in& address);
 
 SOCKET socket(int family, int type, int protocol);

@@ -1,9 +1,7 @@
 #include "responder/driver_object.h"
 
-#include "client/call_failure.h"
 #include "platform/cp1251.h"
 #include "platform/exception.h"
-#include "platform/format.h"
 
 namespace mirelo {
 
@@ -11,28 +9,12 @@ ComPtr<IVistel4> createDriverObject() { return createVistelObject<IVistel4>(); }
 
 // ---- sink ----
 
-HRESULT TDataEventSink::GetTypeInfoCount(UINT* count) {
-  if (!count) return E_POINTER;
-  *count = 0;
-  return S_OK;
-}
-
-HRESULT TDataEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
-                               EXCEPINFO*, UINT*) {
-  if (id != DISPID_DataEvent || !params || params->cArgs < 2 || !handler_) return S_OK;
-  try {
-    // Arguments arrive last first: Data, then SenderID. The usual types are
-    // read in place, anything else converted.
-    const VARIANT& dataArg = params->rgvarg[params->cArgs - 1];
-    const VARIANT& idArg = params->rgvarg[0];
-    std::string data =
-        dataArg.vt == VT_BSTR ? wideToAnsi(dataArg.bstrVal) : Variant(dataArg).toAnsi();
-    int32_t senderId = idArg.vt == VT_I4 ? idArg.lVal : Variant(idArg).toInt();
-    handler_(data, senderId);
-  } catch (const std::exception& e) {
-    lastHandlerError = e.what();
-  }
-  return S_OK;
+TDataEventSink::TDataEventSink(Handler handler) {
+  if (handler)
+    OnDataEvent = [handler = std::move(handler)](const std::u16string& data, int32_t senderId) {
+      handler(wideToAnsi(data), senderId);
+    };
+  OnHandlerError = [this](const std::string& message) { lastHandlerError = message; };
 }
 
 // ---- object ----
@@ -40,21 +22,13 @@ HRESULT TDataEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params
 TDriverObject::TDriverObject(TDataEventSink::Handler onData)
     : object_(createDriverObject()), sink_(new TDataEventSink(std::move(onData))) {
   if (!object_) throw Exception("Не удалось создать объект драйвера");
-  ComPtr<IConnectionPointContainer> container = object_.as<IConnectionPointContainer>();
-  if (!container) throw Exception("Объект драйвера не поддерживает события");
-  check(container->FindConnectionPoint(DIID_IVistelEvents, point_.put()), "FindConnectionPoint");
-  check(point_->Advise(static_cast<IDispatch*>(sink_.get()), &cookie_), "Advise");
+  events_ = std::make_unique<TEventConnection>(*object_, sink_.get());
 }
 
-TDriverObject::~TDriverObject() {
-  if (point_ && cookie_) point_->Unadvise(cookie_);
-}
+TDriverObject::~TDriverObject() = default;
 
 void TDriverObject::check(HRESULT hr, const char* member) {
-  if (SUCCEEDED(hr)) return;
-  CallFailure failure = takeCallFailure(hr);
-  if (failure.described) throw Exception(failure.text);
-  throw Exception(format("%s: 0x%.8X", member, static_cast<unsigned>(hr)));
+  checkMemberCall(hr, member);
 }
 
 namespace {

@@ -3,11 +3,11 @@
 // through its dual interface, and a sink that receives its DataEvent.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "client/event_sink.h"
 #include "mirelo/vistel.h"
-#include "platform/com/connection_point.h"
-#include "platform/com/unknown.h"
 
 namespace mirelo {
 
@@ -17,22 +17,13 @@ ComPtr<IVistel4> createDriverObject();
 // Receives the object's events; DataEvent goes to the handler with Data as
 // Windows-1251 bytes. The handler's failures are the handler's: the sink
 // always reports success, so the driver goes on delivering queued messages.
-class TDataEventSink : public ComObject<IVistelEvents> {
+class TDataEventSink : public TVistelEventSink {
  public:
   using Handler = std::function<void(const std::string& data, int32_t senderId)>;
-  explicit TDataEventSink(Handler handler) : handler_(std::move(handler)) {}
-
-  HRESULT GetTypeInfoCount(UINT* count) override;
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                 UINT*) override;
+  explicit TDataEventSink(Handler handler);
 
   // Set when a handler raised: what it said (Windows-1251).
   std::string lastHandlerError;
-
- private:
-  Handler handler_;
 };
 
 // The driver object with its DataEvent connected for as long as this lives.
@@ -70,8 +61,7 @@ class TDriverObject {
 
   ComPtr<IVistel4> object_;
   ComPtr<TDataEventSink> sink_;
-  ComPtr<IConnectionPoint> point_;
-  DWORD cookie_ = 0;
+  std::unique_ptr<TEventConnection> events_;
 };
 
 }  // namespace mirelo

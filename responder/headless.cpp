@@ -16,6 +16,8 @@
 #include "platform/com/creation.h"
 #include "platform/message_loop.h"
 #include "responder/line_output.h"
+#include "responder/metrics.h"
+#include "responder/price_source.h"
 #include "responder/settings.h"
 
 namespace mirelo {
@@ -186,8 +188,9 @@ int serve(const THeadlessOptions& options, TServiceOutput& output) {
 
   std::string settingsPath = options.Settings.empty() ? settingsPathFor(programPath("kavrin")) : options.Settings;
   TPriceList list;
+  std::unique_ptr<TPriceSource> source;
   try {
-    list.LoadFromFile(options.Prices);
+    source = openPriceSource({options.Prices, options.PricesDb, options.PricesQuery}, list);
   } catch (const std::exception& e) {
     output.error(format("kavrin: %s", e.what()));
     return 1;
@@ -196,10 +199,20 @@ int serve(const THeadlessOptions& options, TServiceOutput& output) {
   if (!settings.Problem.empty()) output.error("kavrin: " + settingsNotice(settingsPath, settings));
   TNotFoundLines notFound = settings.Lines;
   // Paths are UTF-8 like the command line; every message is Windows-1251.
-  const std::string pricesName = utf8ToAnsi(options.Prices);
-  output.notice(format("kavrin: %zu rows from '%s'; not-found lines \"%s\" / \"%s\" from '%s'",
-                       list.Count(), pricesName.c_str(), notFound.Line1.c_str(),
-                       notFound.Line2.c_str(), utf8ToAnsi(settingsPath).c_str()));
+  output.notice(format("kavrin: %zu rows from %s%s; not-found lines \"%s\" / \"%s\" from '%s'",
+                       list.Count(), source->Name().c_str(), source->FirstLoadNote().c_str(),
+                       notFound.Line1.c_str(), notFound.Line2.c_str(),
+                       utf8ToAnsi(settingsPath).c_str()));
+  TServiceMetrics figures(list.Count(), !options.PricesDb.empty());
+  source->OnEvent = [&](const TPriceSourceEvent& event) {
+    figures.RecordSource(event);
+    bool trouble = event.Kind == TPriceSourceEvent::LoadFailed ||
+                   event.Kind == TPriceSourceEvent::Disconnected;
+    if (trouble)
+      output.error("kavrin: " + event.Text);
+    else
+      output.notice("kavrin: " + event.Text);
+  };
 
   std::unique_ptr<TResponder> responder;
   try {
@@ -209,15 +222,34 @@ int serve(const THeadlessOptions& options, TServiceOutput& output) {
     return 1;
   }
   // Request lines are collected while requests keep coming and handed to the
-  // writer as soon as the loop has nothing left to do.
-  if (!options.Quiet) {
+  // writer as soon as the loop has nothing left to do. The metrics count the
+  // answers (and their senders) even when no line is printed.
+  const bool lines = !options.Quiet;
+  if (lines || !options.Metrics.empty()) {
     responder->WantSenderAddress = true;
-    responder->OnAnswered = [&output](const TAnswerRecord& record) {
-      output.request(formatRequestLine(record));
+    responder->OnAnswered = [&output, &figures, lines](const TAnswerRecord& record) {
+      if (lines) output.request(formatRequestLine(record));
+      figures.RecordAnswer(
+          record,
+          std::chrono::duration<double>(std::chrono::system_clock::now() - record.Time).count());
     };
   }
 
   TDriverObject& driver = responder->Driver();
+  std::unique_ptr<TMetricsServer> metrics;
+  if (!options.Metrics.empty()) {
+    try {
+      metrics = std::make_unique<TMetricsServer>(parseEndpoint(options.Metrics), [&] {
+        bool tcp = driver.ServerProtocol() != 0;
+        return figures.Format(
+            tcp ? std::optional(countTcpConnections(static_cast<uint16_t>(driver.ServerPort())))
+                : std::nullopt);
+      });
+    } catch (const std::exception& e) {
+      output.error(format("kavrin: %s", e.what()));
+      return 1;
+    }
+  }
   std::string failure = responder->SetServerOpen(true);
   if (!failure.empty() || !driver.ServerOpened()) {
     if (failure.empty())
@@ -228,6 +260,7 @@ int serve(const THeadlessOptions& options, TServiceOutput& output) {
   output.notice(format(
       "kavrin: serving on %s port %d; SIGHUP reloads the price list, SIGINT or SIGTERM stops",
       protocolName(driver.ServerProtocol()), driver.ServerPort()));
+  if (metrics) output.notice("kavrin: metrics at " + metrics->Url());
 
   MessageLoop& loop = MessageLoop::current();
   pollfd fds[2] = {{loop.fd(), POLLIN, 0}, {signals.fd(), POLLIN, 0}};
@@ -243,14 +276,7 @@ int serve(const THeadlessOptions& options, TServiceOutput& output) {
     if (!fds[1].revents) continue;
     while (int signal = signals.take()) {
       if (signal == SIGHUP) {
-        try {
-          list.LoadFromFile(options.Prices);
-          output.notice(
-              format("kavrin: reloaded %zu rows from '%s'", list.Count(), pricesName.c_str()));
-        } catch (const std::exception& e) {
-          output.error(format("kavrin: reload failed, keeping the %zu rows loaded before: %s",
-                              list.Count(), e.what()));
-        }
+        source->Reload();
         continue;
       }
       std::string closing = responder->SetServerOpen(false);

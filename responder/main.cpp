@@ -65,5 +65,7 @@ int main(int argc, char** argv) {
     std::fputs(ansiToUtf8(kKavrinHelp).c_str(), stdout);
     return 0;
   }
-  return runHeadless({options.Prices, options.Settings, options.Quiet}, 1, 2);
+  return runHeadless({options.Prices, options.Settings, options.PricesDb, options.PricesQuery,
+                      options.Metrics, options.Quiet},
+                     1, 2);
 }

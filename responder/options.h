@@ -12,7 +12,10 @@ struct TKavrinOptions {
   bool Help = false;
   std::string Prices;    // --prices FILE (headless)
   std::string Settings;  // --settings FILE; empty: the program's own .ini
-  bool Quiet = false;    // --quiet (headless): no line per request
+  std::string PricesDb;  // --prices-db CONNINFO (headless, instead of --prices)
+  std::string PricesQuery;  // --prices-query SQL; empty: the default query
+  std::string Metrics;      // --metrics ADDR:PORT (headless)
+  bool Quiet = false;       // --quiet (headless): no line per request
 };
 
 struct EUsageError : std::invalid_argument {
@@ -21,7 +24,8 @@ struct EUsageError : std::invalid_argument {
 
 // Raises EUsageError for an unknown option, a missing value, or --prices or
 // --quiet without --headless (the window loads its list through its open
-// dialog and prints nothing).
+// dialog and prints nothing); the service takes exactly one of --prices and
+// --prices-db.
 TKavrinOptions parseKavrinOptions(const std::vector<std::string>& args);
 
 // True when the arguments ask for headless mode or help, which need no

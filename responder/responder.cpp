@@ -11,17 +11,21 @@ TResponder::TResponder(const TPriceList& list, const TNotFoundLines& notFound)
 }
 
 void TResponder::Answer(const std::string& data, int32_t senderId) {
+  // The record's time is when the code arrived: its taker may time the answer.
+  auto arrived = OnAnswered ? std::chrono::system_clock::now() : std::chrono::system_clock::time_point{};
   // The answer goes back to the terminal that sent the code.
   driver_->SetSenderID(senderId);
+  // Asked before the answer goes: a terminal that leaves meanwhile is still named.
+  std::string address = OnAnswered && WantSenderAddress ? senderAddress(senderId) : std::string();
   TPriceAnswer answer = answerFor(list_, notFound_, data);
   driver_->SetLine1(answer.Line1);
   driver_->SetLine2(answer.Line2);
   int32_t sent = driver_->SendAnswer();
   if (!OnAnswered) return;
   TAnswerRecord record;
-  record.Time = std::chrono::system_clock::now();
+  record.Time = arrived;
   record.SenderID = senderId;
-  if (WantSenderAddress) record.SenderIP = senderAddress(senderId);
+  record.SenderIP = std::move(address);
   record.Answer = std::move(answer);
   record.SendResult = sent;
   OnAnswered(record);

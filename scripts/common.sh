@@ -1,7 +1,10 @@
 # Shared by run.sh and test.sh: install missing Debian packages, then
 # configure and build with CMake and Ninja.
 
-packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libsqlite3-dev qt6-base-dev libcli11-dev)
+# libpq-dev: kavrin's PostgreSQL price source; postgresql: the server its tests
+# start; dpkg-dev and systemd: the package test (dpkg-shlibdeps, systemd-analyze).
+packages=(cmake ninja-build g++ pkg-config ccache libgtest-dev libsqlite3-dev qt6-base-dev libcli11-dev
+          libpq-dev postgresql dpkg-dev systemd)
 
 install_missing() {
   local missing=()

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <functional>
 
+#include "forms/qt_text.h"
 #include "platform/registry/registry.h"
-#include "testbench/qt_text.h"
 
 namespace mirelo {
 

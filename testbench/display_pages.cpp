@@ -21,15 +21,8 @@ namespace mirelo {
 
 namespace {
 
-// The character count of an edit in a label, kept up to date.
-QLabel* makeLengthLabel(QWidget* page, const char* name, QLineEdit* edit) {
-  QLabel* label = makeLabel(page, u"0", name);
-  label->setMinimumWidth(24);
-  label->setText(QString::number(edit->text().size()));
-  QObject::connect(edit, &QLineEdit::textChanged, label,
-                   [label](const QString& text) { label->setText(QString::number(text.size())); });
-  return label;
-}
+// The width of the character counts beside the display lines.
+constexpr int kLengthWidth = 24;
 
 // A ruler under a line edit with a mark where 22 characters end, the width
 // of a display line that shows without running.
@@ -71,8 +64,8 @@ class TRuler : public QWidget {
 TfmSimpleMessage::TfmSimpleMessage() : TPage("fmSimpleMessage", u"Простое сообщение") {
   edtLine1 = makeEdit(this, "edtLine1", q(u"Строка 1"));
   edtLine2 = makeEdit(this, "edtLine2", q(u"Строка 2"));
-  lblLine1Len = makeLengthLabel(this, "lblLine1Len", edtLine1);
-  lblLine2Len = makeLengthLabel(this, "lblLine2Len", edtLine2);
+  lblLine1Len = makeLengthLabel(this, "lblLine1Len", edtLine1, kLengthWidth);
+  lblLine2Len = makeLengthLabel(this, "lblLine2Len", edtLine2, kLengthWidth);
   btnShowMessage = makeButton(this, "btnShowMessage", u"Вывести");
 
   auto* layout = new QGridLayout(this);
@@ -87,13 +80,10 @@ TfmSimpleMessage::TfmSimpleMessage() : TPage("fmSimpleMessage", u"Простое
   layout->setColumnStretch(1, 1);
 
   connect(btnShowMessage, &QPushButton::clicked, this, [this] {
-    runCommand([this] {
-      std::shared_ptr<TVistelObject> driver = Driver();
-      NotifyStart();
-      driver->SetLine1(edtLine1->text());
-      driver->SetLine2(edtLine2->text());
-      driver->ShowMessage();
-      NotifyResult(*driver);
+    runDriverCommand([this](TVistelObject& driver) {
+      driver.SetLine1(edtLine1->text());
+      driver.SetLine2(edtLine2->text());
+      driver.ShowMessage();
     });
   });
 }
@@ -108,8 +98,8 @@ TfmLine::TfmLine() : TPage("fmLine", u"Расширенное сообщение
   };
   edtLine1 = makeEdit(this, "edtLine1", q(u"Добро пожаловать в наш магазин !!!"));
   edtLine2 = makeEdit(this, "edtLine2", q(u"Заходите к нам чаще !!!"));
-  lblLine1Len = makeLengthLabel(this, "lblLine1Len", edtLine1);
-  lblLine2Len = makeLengthLabel(this, "lblLine2Len", edtLine2);
+  lblLine1Len = makeLengthLabel(this, "lblLine1Len", edtLine1, kLengthWidth);
+  lblLine2Len = makeLengthLabel(this, "lblLine2Len", edtLine2, kLengthWidth);
   edtLine1Speed = makeNumberEdit(this, "edtLine1Speed", 20, 0, 255);
   edtLine2Speed = makeNumberEdit(this, "edtLine2Speed", 20, 0, 255);
   cbLine1Type = lineTypes("cbLine1Type");
@@ -140,12 +130,7 @@ TfmLine::TfmLine() : TPage("fmLine", u"Расширенное сообщение
   layout->setColumnStretch(3, 1);
 
   auto one = [this](int number) {
-    runCommand([this, number] {
-      std::shared_ptr<TVistelObject> driver = Driver();
-      NotifyStart();
-      showLine(*driver, number);
-      NotifyResult(*driver);
-    });
+    runDriverCommand([this, number](TVistelObject& driver) { showLine(driver, number); });
   };
   connect(btnShowLine1, &QPushButton::clicked, this, [one] { one(1); });
   connect(btnShowLine2, &QPushButton::clicked, this, [one] { one(2); });
@@ -186,8 +171,8 @@ TfmDeviceMessage::TfmDeviceMessage() : TPage("fmDeviceMessage", u"Текст с�
   edtMessageNumber = makeNumberEdit(this, "edtMessageNumber", 0, 0, kMaxMessageNumber);
   edtLine1 = makeEdit(this, "edtLine1", q(u"Строка 1"));
   edtLine2 = makeEdit(this, "edtLine2", q(u"Строка 2"));
-  lblLine1Len = makeLengthLabel(this, "lblLine1Len", edtLine1);
-  lblLine2Len = makeLengthLabel(this, "lblLine2Len", edtLine2);
+  lblLine1Len = makeLengthLabel(this, "lblLine1Len", edtLine1, kLengthWidth);
+  lblLine2Len = makeLengthLabel(this, "lblLine2Len", edtLine2, kLengthWidth);
   btnReadMessage = makeButton(this, "btnReadMessage", u"Прочитать");
   btnWriteMessage = makeButton(this, "btnWriteMessage", u"Записать");
   btnDefault = makeButton(this, "btnDefault", u"По умолчанию");
@@ -212,28 +197,22 @@ TfmDeviceMessage::TfmDeviceMessage() : TPage("fmDeviceMessage", u"Текст с�
 
   // Reading and resetting fill the edits only when the terminal answered.
   auto fetch = [this](bool reset) {
-    runCommand([this, reset] {
-      std::shared_ptr<TVistelObject> driver = Driver();
-      NotifyStart();
-      driver->SetMessageNumber(edtMessageNumber->value());
-      if ((reset ? driver->SetDefaultMessage() : driver->ReadMessage()) == 0) {
-        edtLine1->setText(driver->Line1());
-        edtLine2->setText(driver->Line2());
+    runDriverCommand([this, reset](TVistelObject& driver) {
+      driver.SetMessageNumber(edtMessageNumber->value());
+      if ((reset ? driver.SetDefaultMessage() : driver.ReadMessage()) == 0) {
+        edtLine1->setText(driver.Line1());
+        edtLine2->setText(driver.Line2());
       }
-      NotifyResult(*driver);
     });
   };
   connect(btnReadMessage, &QPushButton::clicked, this, [fetch] { fetch(false); });
   connect(btnDefault, &QPushButton::clicked, this, [fetch] { fetch(true); });
   connect(btnWriteMessage, &QPushButton::clicked, this, [this] {
-    runCommand([this] {
-      std::shared_ptr<TVistelObject> driver = Driver();
-      NotifyStart();
-      driver->SetLine1(edtLine1->text());
-      driver->SetLine2(edtLine2->text());
-      driver->SetMessageNumber(edtMessageNumber->value());
-      driver->WriteMessage();
-      NotifyResult(*driver);
+    runDriverCommand([this](TVistelObject& driver) {
+      driver.SetLine1(edtLine1->text());
+      driver.SetLine2(edtLine2->text());
+      driver.SetMessageNumber(edtMessageNumber->value());
+      driver.WriteMessage();
     });
   });
 }
@@ -277,112 +256,79 @@ TfmDevMsg::TfmDevMsg() : TPage("fmDevMsg", u"Все сообщения") {
   connect(btnWrite, &QPushButton::clicked, this, &TfmDevMsg::WriteAll);
   connect(btnBreak, &QPushButton::clicked, this, [this] { stop_ = true; });
   connect(btnClear, &QPushButton::clicked, Memo, &QPlainTextEdit::clear);
-  connect(btnLoad, &QPushButton::clicked, this, [this] {
-    QString name = chooseFile(OpenDialog);
-    if (!name.isEmpty()) LoadFile(name);
-  });
-  connect(btnSave, &QPushButton::clicked, this, [this] {
-    QString name = chooseFile(SaveDialog);
-    if (!name.isEmpty()) SaveFile(name);
-  });
+  connectFileButton(btnLoad, OpenDialog, [this](const QString& name) { LoadFile(name); });
+  connectFileButton(btnSave, SaveDialog, [this](const QString& name) { SaveFile(name); });
 }
 
-void TfmDevMsg::runLoop(const std::function<void()>& body, const std::function<void()>& cleanUp) {
+void TfmDevMsg::runLoop(const std::function<void(TVistelObject& driver)>& body) {
   TPages::TLoop running(*Pages());
+  std::shared_ptr<TVistelObject> driver;
   QString failure;
   try {
-    body();
+    driver = Driver();
+    EnableButtons(false);
+    btnBreak->setEnabled(true);
+    stop_ = false;
+    body(*driver);
+    NotifyResult(*driver);
   } catch (const std::exception& e) {
     failure = exceptionText(e);
   }
-  cleanUp();
+  EnableButtons(true);
+  btnBreak->setEnabled(false);
+  lblCount->hide();
+  ProgressBar->hide();
   if (!failure.isNull()) showError(failure);
 }
 
 void TfmDevMsg::ReadAll(bool reset) {
-  std::shared_ptr<TVistelObject> driver;
-  runLoop(
-      [&] {
-        driver = Driver();
-        EnableButtons(false);
-        btnBreak->setEnabled(true);
-        NotifyStart();
-        Memo->clear();
-        stop_ = false;
-        // The refusal of a number past the last message is the normal end;
-        // a terminal that never refuses ends after the last one-byte number.
-        for (int32_t number = 0; number <= kMaxMessageNumber; ++number) {
-          driver->SetMessageNumber(number);
-          if ((reset ? driver->SetDefaultMessage() : driver->ReadMessage()) != 0) break;
-          for (const QString& line : formatListMessage(number, driver->Line1(), driver->Line2()))
-            addMemoLine(Memo, line);
-          emit messageDone(number);
-          processPendingEvents();
-          if (stop_) break;
-        }
-        NotifyResult(*driver);
-      },
-      [this] {
-        EnableButtons(true);
-        btnBreak->setEnabled(false);
-      });
+  runLoop([&](TVistelObject& driver) {
+    NotifyStart();
+    Memo->clear();
+    // The refusal of a number past the last message is the normal end;
+    // a terminal that never refuses ends after the last one-byte number.
+    for (int32_t number = 0; number <= kMaxMessageNumber; ++number) {
+      driver.SetMessageNumber(number);
+      if ((reset ? driver.SetDefaultMessage() : driver.ReadMessage()) != 0) break;
+      for (const QString& line : formatListMessage(number, driver.Line1(), driver.Line2()))
+        addMemoLine(Memo, line);
+      emit messageDone(number);
+      processPendingEvents();
+      if (stop_) break;
+    }
+  });
 }
 
 void TfmDevMsg::WriteAll() {
-  std::shared_ptr<TVistelObject> driver;
-  runLoop(
-      [&] {
-        driver = Driver();
-        EnableButtons(false);
-        btnBreak->setEnabled(true);
-        lblCount->show();
-        ProgressBar->show();
-        ProgressBar->setValue(0);
-        NotifyStart();
-        stop_ = false;
-        QStringList lines = memoLines(Memo);
-        int pairs = static_cast<int>(lines.size() / 2);
-        ProgressBar->setMaximum(pairs);
-        for (int pair = 0; pair < pairs; ++pair) {
-          TListMessage message = parseListMessage(lines[2 * pair], lines[2 * pair + 1]);
-          driver->SetMessageNumber(message.Number);
-          driver->SetLine1(message.Line1);
-          driver->SetLine2(message.Line2);
-          if (driver->WriteMessage() != 0) break;
-          ProgressBar->setValue(pair + 1);
-          lblCount->setText(QString::number(pair + 1));
-          emit messageDone(message.Number);
-          processPendingEvents();
-          if (stop_) break;
-        }
-        NotifyResult(*driver);
-      },
-      [this] {
-        EnableButtons(true);
-        btnBreak->setEnabled(false);
-        lblCount->hide();
-        ProgressBar->hide();
-      });
+  runLoop([&](TVistelObject& driver) {
+    lblCount->show();
+    ProgressBar->show();
+    ProgressBar->setValue(0);
+    NotifyStart();
+    QStringList lines = memoLines(Memo);
+    int pairs = static_cast<int>(lines.size() / 2);
+    ProgressBar->setMaximum(pairs);
+    for (int pair = 0; pair < pairs; ++pair) {
+      TListMessage message = parseListMessage(lines[2 * pair], lines[2 * pair + 1]);
+      driver.SetMessageNumber(message.Number);
+      driver.SetLine1(message.Line1);
+      driver.SetLine2(message.Line2);
+      if (driver.WriteMessage() != 0) break;
+      ProgressBar->setValue(pair + 1);
+      lblCount->setText(QString::number(pair + 1));
+      emit messageDone(message.Number);
+      processPendingEvents();
+      if (stop_) break;
+    }
+  });
 }
 
 bool TfmDevMsg::LoadFile(const QString& fileName) {
-  try {
-    setMemoLines(Memo, readTextLines(fileName));
-    return true;
-  } catch (const std::exception& e) {
-    showError(exceptionText(e));
-    return false;
-  }
+  return guarded([&] { setMemoLines(Memo, readTextLines(fileName)); });
 }
 
 bool TfmDevMsg::SaveFile(const QString& fileName) {
-  try {
-    writeTextLines(fileName, memoLines(Memo));
-    return true;
-  } catch (const std::exception& e) {
-    showError(exceptionText(e));
-    return false;
-  }
+  return guarded([&] { writeTextLines(fileName, memoLines(Memo)); });
 }
 
 }  // namespace mirelo

@@ -100,9 +100,10 @@ class TfmDevMsg : public TPage {
   void messageDone(int number);
 
  private:
-  // Runs a loop: buttons off but "Прервать", the body, the clean-up whatever
-  // happened, then a failure shown.
-  void runLoop(const std::function<void()>& body, const std::function<void()>& cleanUp);
+  // Runs a loop on the shared object: buttons off but "Прервать", the body,
+  // NotifyResult; the buttons and the progress back whatever happened, then
+  // a failure shown.
+  void runLoop(const std::function<void(TVistelObject& driver)>& body);
 
   bool stop_ = false;
 };

@@ -100,10 +100,7 @@ TfmDump::TfmDump() : TPage("fmDump", u"Дамп") {
   layout->addWidget(Grid, 1);
 
   connect(btnRead, &QPushButton::clicked, this, &TfmDump::ReadClicked);
-  connect(btnOpenFile, &QPushButton::clicked, this, [this] {
-    QString name = chooseFile(OpenDialog);
-    if (!name.isEmpty()) LoadFile(name);
-  });
+  connectFileButton(btnOpenFile, OpenDialog, [this](const QString& name) { LoadFile(name); });
   connect(btnSaveFile, &QPushButton::clicked, this, [this] {
     SaveDialog->selectFile(dumpName_);
     QString name = chooseFile(SaveDialog);
@@ -128,15 +125,7 @@ void TfmDump::read() {
   TPages::TLoop loop(*Pages());
   NotifyStart();
   // After a failure too: the terminal's connection is never left open.
-  struct Disconnect {
-    TVistelObject& driver;
-    ~Disconnect() {
-      try {
-        driver.Disconnect();
-      } catch (const std::exception&) {
-      }
-    }
-  } disconnect{*driver};
+  TDisconnect disconnect(*driver);
   if (driver->Connect() != 0) {
     NotifyResult(*driver);
     return;
@@ -181,24 +170,13 @@ void TfmDump::read() {
 }
 
 bool TfmDump::LoadFile(const QString& fileName) {
-  try {
-    dump_ = readFileBytes(fileName);
-  } catch (const std::exception& e) {
-    showError(exceptionText(e));
-    return false;
-  }
+  if (!guarded([&] { dump_ = readFileBytes(fileName); })) return false;
   ShowDump();
   return true;
 }
 
 bool TfmDump::SaveFile(const QString& fileName) {
-  try {
-    writeFileBytes(fileName, dump_);
-    return true;
-  } catch (const std::exception& e) {
-    showError(exceptionText(e));
-    return false;
-  }
+  return guarded([&] { writeFileBytes(fileName, dump_); });
 }
 
 // ---- Лог ----
@@ -221,10 +199,7 @@ TfmLog::TfmLog() : TPage("fmLog", u"Лог") {
   layout->setColumnStretch(0, 1);
 
   connect(btnClear, &QPushButton::clicked, Memo, &QPlainTextEdit::clear);
-  connect(btnSave, &QPushButton::clicked, this, [this] {
-    QString name = chooseFile(SaveDialog);
-    if (!name.isEmpty()) SaveFile(name);
-  });
+  connectFileButton(btnSave, SaveDialog, [this](const QString& name) { SaveFile(name); });
 }
 
 TfmLog::~TfmLog() {
@@ -237,13 +212,7 @@ void TfmLog::InitPage() {
 }
 
 bool TfmLog::SaveFile(const QString& fileName) {
-  try {
-    writeTextLines(fileName, memoLines(Memo));
-    return true;
-  } catch (const std::exception& e) {
-    showError(exceptionText(e));
-    return false;
-  }
+  return guarded([&] { writeTextLines(fileName, memoLines(Memo)); });
 }
 
 }  // namespace mirelo

@@ -15,14 +15,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "forms/about_box.h"
+#include "forms/my_form.h"
 #include "platform/message_loop.h"
 #include "platform/registry/registry.h"
-#include "testbench/about_box.h"
 #include "testbench/control_settings.h"
-#include "testbench/dialog_font.h"
 #include "testbench/display_pages.h"
 #include "testbench/dump_pages.h"
-#include "testbench/qt_text.h"
 #include "testbench/server_pages.h"
 #include "testbench/state_pages.h"
 #include "testbench/widgets.h"
@@ -43,7 +42,7 @@ QString TfmMain::ApplicationTitle() {
 
 TfmMain::TfmMain(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("fmMain"));
-  applyDialogFont(this);
+  applyDialogFont(*this);
   pages_.showError = [this](const QString& text) {
     QMessageBox::critical(this, ApplicationTitle(), text);
   };
@@ -249,7 +248,8 @@ void TfmMain::PropsClicked() {
 
 void TfmMain::AboutClicked() {
   try {
-    ShowAboutBox(this, ApplicationTitle(), {q(u"Версия теста: ") + FileVersion()});
+    ShowAboutBox(QString(), ApplicationTitle(), {q(u"Версия теста: ") + FileVersion()}, this,
+                 q(u"Тех. поддержка:"));
   } catch (const std::exception& e) {
     pages_.showError(exceptionText(e));
   }

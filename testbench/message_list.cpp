@@ -3,8 +3,8 @@
 #include <QLocale>
 #include <cmath>
 
+#include "forms/qt_text.h"
 #include "platform/exception.h"
-#include "testbench/qt_text.h"
 
 namespace mirelo {
 

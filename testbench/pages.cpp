@@ -6,26 +6,26 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "forms/qt_text.h"
 #include "platform/message_loop.h"
-#include "testbench/qt_text.h"
 
 namespace mirelo {
 
 // ---- TPages ----
 
-TPages::TPages() : sink_(new TEventSink) {
+TPages::TPages() : sink_(new TVistelEventSink) {
   tickCount = GetTickCount;
   showError = [](const QString& text) {
     QMessageBox::critical(QApplication::activeWindow(), QString::fromUtf16(u"Тест драйвера Vistel"),
                           text);
   };
-  sink_->OnDataEvent = [this](const QString& data, int32_t senderId) {
-    if (OnDataEvent) OnDataEvent(data, senderId);
+  sink_->OnDataEvent = [this](const std::u16string& data, int32_t senderId) {
+    if (OnDataEvent) OnDataEvent(fromWide(data), senderId);
   };
-  sink_->OnLogEvent = [this](const QString& line) {
-    if (OnLogEvent) OnLogEvent(line);
+  sink_->OnLogEvent = [this](const std::u16string& line) {
+    if (OnLogEvent) OnLogEvent(fromWide(line));
   };
-  sink_->OnHandlerError = [this](const QString& text) { postError(text); };
+  sink_->OnHandlerError = [this](const std::string& text) { postError(fromAnsi(text)); };
 }
 
 TPages::~TPages() {
@@ -81,6 +81,13 @@ TPages::TLoop::~TLoop() {
 
 QString exceptionText(const std::exception& e) {
   return fromAnsi(e.what());
+}
+
+TDisconnect::~TDisconnect() {
+  try {
+    driver_.Disconnect();
+  } catch (const std::exception&) {
+  }
 }
 
 void processPendingEvents() {
@@ -142,11 +149,13 @@ void TPage::showError(const QString& text) {
     QMessageBox::critical(this, QString::fromUtf16(u"Тест драйвера Vistel"), text);
 }
 
-void TPage::guarded(const std::function<void()>& action) {
+bool TPage::guarded(const std::function<void()>& action) {
   try {
     action();
+    return true;
   } catch (const std::exception& e) {
     showError(exceptionText(e));
+    return false;
   }
 }
 
@@ -160,6 +169,25 @@ void TPage::runCommand(const std::function<void()>& action) {
   }
   EnableButtons(true);
   if (!failure.isNull()) showError(failure);
+}
+
+void TPage::runDriverCommand(const std::function<void(TVistelObject& driver)>& action) {
+  runCommand([&] {
+    std::shared_ptr<TVistelObject> driver = Driver();
+    NotifyStart();
+    action(*driver);
+    NotifyResult(*driver);
+  });
+}
+
+void TPage::runDeviceCommand(const std::function<void(TVistelObject& driver)>& action) {
+  runCommand([&] {
+    std::shared_ptr<TVistelObject> driver = Driver();
+    NotifyStart();
+    TDisconnect disconnect(*driver);
+    action(*driver);
+    NotifyResult(*driver);
+  });
 }
 
 }  // namespace mirelo

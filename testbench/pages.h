@@ -75,9 +75,21 @@ class TPages {
  private:
   std::vector<TPage*> pages_;
   std::shared_ptr<TVistelObject> driver_;
-  ComPtr<TEventSink> sink_;
+  ComPtr<TVistelEventSink> sink_;
   QObject context_;  // pending posted errors die with the list
   int loops_ = 0;
+};
+
+// Disconnects when the action that connected ends, also when it fails.
+class TDisconnect {
+ public:
+  explicit TDisconnect(TVistelObject& driver) : driver_(driver) {}
+  ~TDisconnect();
+  TDisconnect(const TDisconnect&) = delete;
+  TDisconnect& operator=(const TDisconnect&) = delete;
+
+ private:
+  TVistelObject& driver_;
 };
 
 // The text of a failure (Windows-1251 inside the program's exceptions).
@@ -128,8 +140,15 @@ class TPage : public QWidget {
   // A button action: buttons off, the action, buttons on again whatever
   // happened; a failure is shown once the buttons are back.
   void runCommand(const std::function<void()>& action);
+  // The same for the command pattern on the shared object: NotifyStart, the
+  // action, NotifyResult.
+  void runDriverCommand(const std::function<void(TVistelObject& driver)>& action);
+  // The same for an action that may connect: Disconnect follows the result
+  // shown, also after a failure.
+  void runDeviceCommand(const std::function<void(TVistelObject& driver)>& action);
   // A slot, timer or event body: a failure is shown, nothing escapes.
-  void guarded(const std::function<void()>& action);
+  // Returns whether the body succeeded.
+  bool guarded(const std::function<void()>& action);
   void showError(const QString& text);
 
  private:

@@ -10,10 +10,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "forms/qt_text.h"
 #include "platform/message_loop.h"
 #include "testbench/comm.h"
 #include "testbench/message_list.h"
-#include "testbench/qt_text.h"
 #include "testbench/text_files.h"
 #include "testbench/widgets.h"
 
@@ -23,11 +23,10 @@ namespace {
 
 const QString kDashes(44, QLatin1Char('-'));
 
-void sendBarcode(TPage& page, TVistelObject& driver, const QString& text) {
-  page.NotifyStart();
+// What a scanner sends: the code and CR LF.
+void sendBarcode(TVistelObject& driver, const QString& text) {
   driver.SetBarcode(text + QStringLiteral("\r\n"));
   driver.SendBarcode();
-  page.NotifyResult(driver);
 }
 
 }  // namespace
@@ -66,27 +65,21 @@ void TServerPage::UpdatePage() {
 }
 
 void TServerPage::openServer() {
-  runCommand([this] {
-    std::shared_ptr<TVistelObject> driver = Driver();
-    NotifyStart();
-    driver->OpenServer();
+  runDriverCommand([this](TVistelObject& driver) {
+    driver.OpenServer();
     // The object has one handler: this page takes the events from the other.
     Pages()->OnDataEvent = [page = QPointer<TServerPage>(this)](const QString& data,
                                                                 int32_t senderId) {
       if (page) page->DataEvent(data, senderId);
     };
-    NotifyResult(*driver);
   });
   guarded([this] { UpdatePage(); });
 }
 
 void TServerPage::closeServer() {
-  runCommand([this] {
-    std::shared_ptr<TVistelObject> driver = Driver();
-    NotifyStart();
+  runDriverCommand([this](TVistelObject& driver) {
     Pages()->OnDataEvent = nullptr;
-    driver->CloseServer();
-    NotifyResult(*driver);
+    driver.CloseServer();
   });
   guarded([this] { UpdatePage(); });
 }
@@ -120,19 +113,11 @@ TfmTCPServer::TfmTCPServer() : TServerPage("fmTCPServer", u"TCP сервер") {
   layout->setColumnStretch(0, 1);
 
   connect(btnClear, &QPushButton::clicked, MemoLog, &QPlainTextEdit::clear);
-  connect(btnSendAnswer, &QPushButton::clicked, this, [this] {
-    runCommand([this] {
-      std::shared_ptr<TVistelObject> driver = Driver();
-      NotifyStart();
-      sendAnswers(*driver);
-      NotifyResult(*driver);
-    });
-  });
+  connect(btnSendAnswer, &QPushButton::clicked, this,
+          [this] { runDriverCommand([this](TVistelObject& driver) { sendAnswers(driver); }); });
   connect(btnBarcode, &QPushButton::clicked, this, [this] {
-    runCommand([this] {
-      std::shared_ptr<TVistelObject> driver = Driver();
-      sendBarcode(*this, *driver, QStringLiteral("123456789123"));
-    });
+    runDriverCommand(
+        [](TVistelObject& driver) { sendBarcode(driver, QStringLiteral("123456789123")); });
     guarded([this] { UpdatePage(); });
   });
 }
@@ -207,19 +192,10 @@ TfmResponse::TfmResponse()
   connect(btnClear, &QPushButton::clicked, Memo, &QPlainTextEdit::clear);
   connect(btnClearLog, &QPushButton::clicked, Log, &QPlainTextEdit::clear);
   connect(btnSendData, &QPushButton::clicked, this, [this] {
-    runCommand([this] {
-      std::shared_ptr<TVistelObject> driver = Driver();
-      sendBarcode(*this, *driver, edtData->text());
-    });
+    runDriverCommand([this](TVistelObject& driver) { sendBarcode(driver, edtData->text()); });
   });
-  connect(btnLoad, &QPushButton::clicked, this, [this] {
-    QString name = chooseFile(OpenDialog);
-    if (!name.isEmpty()) LoadFile(name);
-  });
-  connect(btnSave, &QPushButton::clicked, this, [this] {
-    QString name = chooseFile(SaveDialog);
-    if (!name.isEmpty()) SaveFile(name);
-  });
+  connectFileButton(btnLoad, OpenDialog, [this](const QString& name) { LoadFile(name); });
+  connectFileButton(btnSave, SaveDialog, [this](const QString& name) { SaveFile(name); });
 }
 
 void TfmResponse::DataEvent(const QString& data, int32_t) {
@@ -266,23 +242,11 @@ bool TfmResponse::RunScript(TVistelObject& driver, const QString& barcode) {
 }
 
 bool TfmResponse::LoadFile(const QString& fileName) {
-  try {
-    setMemoLines(Memo, readTextLines(fileName));
-    return true;
-  } catch (const std::exception& e) {
-    showError(exceptionText(e));
-    return false;
-  }
+  return guarded([&] { setMemoLines(Memo, readTextLines(fileName)); });
 }
 
 bool TfmResponse::SaveFile(const QString& fileName) {
-  try {
-    writeTextLines(fileName, memoLines(Memo));
-    return true;
-  } catch (const std::exception& e) {
-    showError(exceptionText(e));
-    return false;
-  }
+  return guarded([&] { writeTextLines(fileName, memoLines(Memo)); });
 }
 
 // ---- Передача штрихкода ----
@@ -295,10 +259,7 @@ TfmSendBarcode::TfmSendBarcode() : TPage("fmSendBarcode", u"Передача ш�
                 {u"1200", u"2400", u"4800", u"9600", u"19200", u"38400", u"57600", u"115200"});
   cbBaudRate->setCurrentIndex(1);
   edtData = makeEdit(this, "edtData", QStringLiteral("123456789123"), 40);
-  lblDataLength = makeLabel(this, u"", "lblDataLength");
-  lblDataLength->setText(QString::number(edtData->text().size()));
-  connect(edtData, &QLineEdit::textChanged, lblDataLength,
-          [this](const QString& text) { lblDataLength->setText(QString::number(text.size())); });
+  lblDataLength = makeLengthLabel(this, "lblDataLength", edtData);
   btnSendCOM = makeButton(this, "btnSendCOM", u"Передать, COM");
   btnSendTCP = makeButton(this, "btnSendTCP", u"Передать, TCP");
 
@@ -320,10 +281,7 @@ TfmSendBarcode::TfmSendBarcode() : TPage("fmSendBarcode", u"Передача ш�
 
   connect(btnSendCOM, &QPushButton::clicked, this, [this] { guarded([this] { SendCOM(); }); });
   connect(btnSendTCP, &QPushButton::clicked, this, [this] {
-    runCommand([this] {
-      std::shared_ptr<TVistelObject> driver = Driver();
-      sendBarcode(*this, *driver, edtData->text());
-    });
+    runDriverCommand([this](TVistelObject& driver) { sendBarcode(driver, edtData->text()); });
   });
 }
 

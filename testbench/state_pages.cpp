@@ -19,23 +19,6 @@ namespace mirelo {
 
 namespace {
 
-// Disconnects when the action that connected ends, also when it fails.
-class TDisconnect {
- public:
-  explicit TDisconnect(TVistelObject& driver) : driver_(driver) {}
-  ~TDisconnect() {
-    try {
-      driver_.Disconnect();
-    } catch (const std::exception&) {
-    }
-  }
-  TDisconnect(const TDisconnect&) = delete;
-  TDisconnect& operator=(const TDisconnect&) = delete;
-
- private:
-  TVistelObject& driver_;
-};
-
 QString hexNumber(int32_t value, int digits) {
   return QString::number(static_cast<uint32_t>(value), 16)
       .toUpper()
@@ -103,49 +86,78 @@ QStringList TfmState::StateReport(TVistelObject& driver) {
 }
 
 void TfmState::getStatus() {
-  runCommand([this] {
-    std::shared_ptr<TVistelObject> driver = Driver();
-    NotifyStart();
-    TDisconnect disconnect(*driver);
-    if (driver->Connect() == 0) {
+  runDeviceCommand([this](TVistelObject& driver) {
+    if (driver.Connect() == 0) {
       // The report is written whatever GetStatus returned.
-      driver->GetStatus();
-      setMemoLines(Memo, StateReport(*driver));
+      driver.GetStatus();
+      setMemoLines(Memo, StateReport(driver));
     }
-    NotifyResult(*driver);
   });
 }
 
 void TfmState::lockDevice(bool lock) {
-  runCommand([this, lock] {
-    std::shared_ptr<TVistelObject> driver = Driver();
-    NotifyStart();
-    TDisconnect disconnect(*driver);
-    if (driver->Connect() == 0) lock ? driver->LockDevice() : driver->UnlockDevice();
-    NotifyResult(*driver);
+  runDeviceCommand([lock](TVistelObject& driver) {
+    if (driver.Connect() == 0) lock ? driver.LockDevice() : driver.UnlockDevice();
   });
 }
 
 void TfmState::reset() {
-  runCommand([this] {
-    std::shared_ptr<TVistelObject> driver = Driver();
-    NotifyStart();
-    TDisconnect disconnect(*driver);
-    driver->Reset();
-    NotifyResult(*driver);
+  runDeviceCommand([](TVistelObject& driver) { driver.Reset(); });
+}
+
+// ---- the timer pages ----
+
+void TTimerPage::makeTimerControls(const char16_t* stopCaption) {
+  btnStart = makeButton(this, "btnStart", u"Начать");
+  btnStop = makeButton(this, "btnStop", stopCaption);
+  btnStop->setEnabled(false);
+  Timer = new QTimer(this);
+  Timer->setObjectName(QStringLiteral("Timer"));
+  connect(btnStart, &QPushButton::clicked, this, [this] { guarded([this] { Start(); }); });
+  connect(btnStop, &QPushButton::clicked, this, [this] { guarded([this] { Stop(); }); });
+  connect(Timer, &QTimer::timeout, this, [this] {
+    try {
+      Tick();
+    } catch (const std::exception& e) {
+      Stop();
+      showError(exceptionText(e));
+    }
   });
+}
+
+QVBoxLayout* TTimerPage::timerButtons() {
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(btnStart);
+  buttons->addWidget(btnStop);
+  buttons->addStretch(1);
+  return buttons;
+}
+
+void TTimerPage::runTimer(int interval) {
+  Timer->setInterval(interval);
+  if (interval > 0) Timer->start();
+  btnStop->setEnabled(true);
+  btnStart->setEnabled(false);
+}
+
+void TTimerPage::Stop() {
+  Timer->stop();
+  btnStop->setEnabled(false);
+  btnStart->setEnabled(true);
+}
+
+void TTimerPage::ClosePage() {
+  Timer->stop();
 }
 
 // ---- Проверка связи ----
 
-TfmConnect::TfmConnect() : TPage("fmConnect", u"Проверка связи") {
+TfmConnect::TfmConnect() : TTimerPage("fmConnect", u"Проверка связи") {
   cbCommand = makeCombo(this, "cbCommand", {u"BBh, Запрос состояния", u"ACh, Передача штрих-кода"});
   edtDelay = makeNumberEdit(this, "edtDelay", 1, 1, 32767);
   chbStopOnError = makeCheckBox(this, "chbStopOnError", u"Остановка при ошибке");
   chbClosePort = makeCheckBox(this, "chbClosePort", u"Закрывать порт после каждой  команды");
-  btnStart = makeButton(this, "btnStart", u"Начать");
-  btnStop = makeButton(this, "btnStop", u"Прервать");
-  btnStop->setEnabled(false);
+  makeTimerControls(u"Прервать");
   auto figure = [this](const char* name) { return makeLabel(this, u"0", name); };
   lblRepCount = figure("lblRepCount");
   lblErrCount = figure("lblErrCount");
@@ -153,8 +165,6 @@ TfmConnect::TfmConnect() : TPage("fmConnect", u"Проверка связи") {
   lblCommandTime = figure("lblCommandTime");
   lblErrRate = figure("lblErrRate");
   lblTimeLeft = figure("lblTimeLeft");
-  Timer = new QTimer(this);
-  Timer->setObjectName(QStringLiteral("Timer"));
 
   auto* layout = new QGridLayout(this);
   layout->addWidget(makeLabel(this, u"Команда:"), 0, 0);
@@ -174,50 +184,16 @@ TfmConnect::TfmConnect() : TPage("fmConnect", u"Проверка связи") {
     layout->addWidget(makeLabel(this, caption), row, 0);
     layout->addWidget(label, row++, 1, 1, 2);
   }
-  auto* buttons = new QVBoxLayout;
-  buttons->addWidget(btnStart);
-  buttons->addWidget(btnStop);
-  buttons->addStretch(1);
-  layout->addLayout(buttons, 0, 3, row, 1);
+  layout->addLayout(timerButtons(), 0, 3, row, 1);
   layout->setRowStretch(row, 1);
   layout->setColumnStretch(2, 1);
-
-  connect(btnStart, &QPushButton::clicked, this, [this] { guarded([this] { Start(); }); });
-  connect(btnStop, &QPushButton::clicked, this, [this] { guarded([this] { Stop(); }); });
-  connect(Timer, &QTimer::timeout, this, [this] {
-    try {
-      Tick();
-    } catch (const std::exception& e) {
-      // One box, not one a tick.
-      stopTimer();
-      showError(exceptionText(e));
-    }
-  });
 }
 
 void TfmConnect::Start() {
   repeatCount_ = 0;
   errorCount_ = 0;
-  btnStop->setEnabled(true);
-  btnStart->setEnabled(false);
-  Timer->setInterval(edtDelay->value());
-  // A Qt timer of 0 would fire as fast as the loop turns.
-  if (edtDelay->value() > 0) Timer->start();
+  runTimer(edtDelay->value());
   startTick_ = Pages()->tickCount();
-}
-
-void TfmConnect::stopTimer() {
-  Timer->stop();
-  btnStop->setEnabled(false);
-  btnStart->setEnabled(true);
-}
-
-void TfmConnect::Stop() {
-  stopTimer();
-}
-
-void TfmConnect::ClosePage() {
-  Timer->stop();
 }
 
 void TfmConnect::Tick() {
@@ -237,7 +213,7 @@ void TfmConnect::Tick() {
   showFigures(Pages()->tickCount() - startTick_);
   NotifyResult(*driver);
   if (chbClosePort->isChecked()) driver->Disconnect();
-  if (result != 0 && chbStopOnError->isChecked()) stopTimer();
+  if (result != 0 && chbStopOnError->isChecked()) Stop();
 }
 
 void TfmConnect::showFigures(uint32_t elapsed) {
@@ -254,39 +230,20 @@ void TfmConnect::showFigures(uint32_t elapsed) {
 
 // ---- Текущее время ----
 
-TfmTime::TfmTime() : TPage("fmTime", u"Текущее время") {
+TfmTime::TfmTime() : TTimerPage("fmTime", u"Текущее время") {
   lblTime = makeLabel(this, u"", "lblTime");
   lblTime->setText(TimeText());
   edtInterval = makeNumberEdit(this, "edtInterval", 500, 0, 32767);
-  btnStart = makeButton(this, "btnStart", u"Начать");
-  btnStop = makeButton(this, "btnStop", u"Остановить");
-  btnStop->setEnabled(false);
-  Timer = new QTimer(this);
-  Timer->setObjectName(QStringLiteral("Timer"));
+  makeTimerControls(u"Остановить");
 
   auto* layout = new QGridLayout(this);
   layout->addWidget(makeLabel(this, u"Текущее время:"), 0, 0);
   layout->addWidget(lblTime, 0, 1);
   layout->addWidget(makeLabel(this, u"Интервал, мс:"), 1, 0);
   layout->addWidget(edtInterval, 1, 1);
-  auto* buttons = new QVBoxLayout;
-  buttons->addWidget(btnStart);
-  buttons->addWidget(btnStop);
-  buttons->addStretch(1);
-  layout->addLayout(buttons, 0, 2, 3, 1);
+  layout->addLayout(timerButtons(), 0, 2, 3, 1);
   layout->setRowStretch(2, 1);
   layout->setColumnStretch(1, 1);
-
-  connect(btnStart, &QPushButton::clicked, this, [this] { guarded([this] { Start(); }); });
-  connect(btnStop, &QPushButton::clicked, this, [this] { guarded([this] { Stop(); }); });
-  connect(Timer, &QTimer::timeout, this, [this] {
-    try {
-      Tick();
-    } catch (const std::exception& e) {
-      Stop();
-      showError(exceptionText(e));
-    }
-  });
 }
 
 QString TfmTime::TimeText() {
@@ -294,21 +251,7 @@ QString TfmTime::TimeText() {
 }
 
 void TfmTime::Start() {
-  Timer->setInterval(edtInterval->value());
-  // An interval of 0 switches the buttons but starts nothing.
-  if (edtInterval->value() > 0) Timer->start();
-  btnStop->setEnabled(true);
-  btnStart->setEnabled(false);
-}
-
-void TfmTime::Stop() {
-  Timer->stop();
-  btnStop->setEnabled(false);
-  btnStart->setEnabled(true);
-}
-
-void TfmTime::ClosePage() {
-  Timer->stop();
+  runTimer(edtInterval->value());
 }
 
 void TfmTime::Tick() {
@@ -336,12 +279,9 @@ TfmCommand::TfmCommand() : TPage("fmCommand", u"Команда") {
 }
 
 void TfmCommand::sendCommand() {
-  runCommand([this] {
-    std::shared_ptr<TVistelObject> driver = Driver();
-    NotifyStart();
-    driver->SetCommandData(edtCommandData->text());
-    driver->SendCommand();
-    NotifyResult(*driver);
+  runDriverCommand([this](TVistelObject& driver) {
+    driver.SetCommandData(edtCommandData->text());
+    driver.SendCommand();
   });
 }
 

@@ -16,6 +16,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
 class QTimer;
+class QVBoxLayout;
 
 namespace mirelo {
 
@@ -42,7 +43,35 @@ class TfmState : public TPage {
   void reset();
 };
 
-class TfmConnect : public TPage {
+// A page whose work runs on Timer between "Начать" and a stop button. A
+// failing tick stops the timer and is shown once, not once a tick.
+class TTimerPage : public TPage {
+  Q_OBJECT
+
+ public:
+  QPushButton* btnStart;
+  QPushButton* btnStop;
+  QTimer* Timer;
+
+  virtual void Start() = 0;
+  void Stop();
+  // One step, as the timer runs it.
+  virtual void Tick() = 0;
+  void ClosePage() override;
+
+ protected:
+  using TPage::TPage;
+  // The two buttons (the stop button off) and the timer, wired.
+  void makeTimerControls(const char16_t* stopCaption);
+  // The buttons in a column, with the room below them.
+  QVBoxLayout* timerButtons();
+  // Ticks every interval milliseconds; an interval of 0 switches the
+  // buttons but starts nothing (a Qt timer of 0 would fire as fast as the
+  // loop turns).
+  void runTimer(int interval);
+};
+
+class TfmConnect : public TTimerPage {
   Q_OBJECT
 
  public:
@@ -52,27 +81,21 @@ class TfmConnect : public TPage {
   QSpinBox* edtDelay;
   QCheckBox* chbStopOnError;
   QCheckBox* chbClosePort;
-  QPushButton* btnStart;
-  QPushButton* btnStop;
   QLabel* lblRepCount;
   QLabel* lblErrCount;
   QLabel* lblTxSpeed;
   QLabel* lblCommandTime;
   QLabel* lblErrRate;
   QLabel* lblTimeLeft;
-  QTimer* Timer;
 
-  void Start();
-  void Stop();
-  // One repetition, as the timer runs it.
-  void Tick();
-  void ClosePage() override;
+  void Start() override;
+  // One repetition.
+  void Tick() override;
 
   int64_t RepeatCount() const { return repeatCount_; }
   int64_t ErrorCount() const { return errorCount_; }
 
  private:
-  void stopTimer();
   void showFigures(uint32_t elapsed);
 
   // 64-bit: a test left running for weeks does not wrap the figures.
@@ -81,7 +104,7 @@ class TfmConnect : public TPage {
   uint32_t startTick_ = 0;
 };
 
-class TfmTime : public TPage {
+class TfmTime : public TTimerPage {
   Q_OBJECT
 
  public:
@@ -89,16 +112,11 @@ class TfmTime : public TPage {
 
   QLabel* lblTime;
   QSpinBox* edtInterval;
-  QPushButton* btnStart;
-  QPushButton* btnStop;
-  QTimer* Timer;
 
   // "hh:nn:ss", 24-hour.
   static QString TimeText();
-  void Start();
-  void Stop();
-  void Tick();
-  void ClosePage() override;
+  void Start() override;
+  void Tick() override;
 };
 
 class TfmCommand : public TPage {

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "forms/qt_text.h"
 #include "platform/atomic_file.h"
 #include "platform/exception.h"
-#include "testbench/qt_text.h"
 
 namespace mirelo {
 

@@ -6,34 +6,17 @@
 // without the dialogs) raises Exception with the object's text.
 #include <QString>
 #include <cstdint>
-#include <functional>
+#include <memory>
 
+#include "client/event_sink.h"
 #include "mirelo/vistel.h"
-#include "platform/com/connection_point.h"
-#include "platform/com/unknown.h"
 
 namespace mirelo {
-
-// Receives DataEvent and LogEvent. A handler that raises is reported through
-// OnHandlerError and the sink still answers success, so the driver goes on
-// delivering its queue.
-class TEventSink : public ComObject<IVistelEvents> {
- public:
-  std::function<void(const QString& data, int32_t senderId)> OnDataEvent;
-  std::function<void(const QString& data)> OnLogEvent;
-  std::function<void(const QString& text)> OnHandlerError;
-
-  HRESULT GetTypeInfoCount(UINT* count) override;
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                 UINT*) override;
-};
 
 class TVistelObject {
  public:
   // The sink stays connected for as long as this lives.
-  explicit TVistelObject(ComPtr<TEventSink> sink);
+  explicit TVistelObject(ComPtr<TVistelEventSink> sink);
   ~TVistelObject();
   TVistelObject(const TVistelObject&) = delete;
   TVistelObject& operator=(const TVistelObject&) = delete;
@@ -138,8 +121,7 @@ class TVistelObject {
   bool getBool(HRESULT (IVistel4::*get)(VARIANT_BOOL*), const char* member);
 
   ComPtr<IVistel4> object_;
-  ComPtr<IConnectionPoint> point_;
-  DWORD cookie_ = 0;
+  std::unique_ptr<TEventConnection> events_;
 };
 
 }  // namespace mirelo

@@ -1,5 +1,6 @@
 #include "testbench/widgets.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -7,17 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QSpinBox>
 
 namespace mirelo {
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char16_t* caption) {
-  auto* button = new QPushButton(q(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setAutoDefault(false);
-  return button;
-}
 
 QLabel* makeLabel(QWidget* parent, const char16_t* caption, const char* name) {
   auto* label = new QLabel(q(caption), parent);
@@ -31,6 +24,15 @@ QLineEdit* makeEdit(QWidget* parent, const char* name, const QString& text, int 
   if (maxLength > 0) edit->setMaxLength(maxLength);
   edit->setText(text);
   return edit;
+}
+
+QLabel* makeLengthLabel(QWidget* parent, const char* name, QLineEdit* edit, int minimumWidth) {
+  QLabel* label = makeLabel(parent, u"", name);
+  if (minimumWidth > 0) label->setMinimumWidth(minimumWidth);
+  label->setText(QString::number(edit->text().size()));
+  QObject::connect(edit, &QLineEdit::textChanged, label,
+                   [label](const QString& text) { label->setText(QString::number(text.size())); });
+  return label;
 }
 
 QSpinBox* makeNumberEdit(QWidget* parent, const char* name, int value, int minimum, int maximum) {
@@ -97,6 +99,14 @@ void addMemoLine(QPlainTextEdit* memo, const QString& line) {
 QString chooseFile(QFileDialog* dialog) {
   if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
   return dialog->selectedFiles().constFirst();
+}
+
+void connectFileButton(QAbstractButton* button, QFileDialog* dialog,
+                       const std::function<void(const QString& fileName)>& use) {
+  QObject::connect(button, &QAbstractButton::clicked, dialog, [dialog, use] {
+    QString name = chooseFile(dialog);
+    if (!name.isEmpty()) use(name);
+  });
 }
 
 }  // namespace mirelo

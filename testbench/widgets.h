@@ -3,15 +3,18 @@
 // name the program's settings and tests know it by.
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <initializer_list>
 
+#include "forms/controls.h"
+
+class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
-class QPushButton;
 class QSpinBox;
 class QWidget;
 
@@ -21,9 +24,10 @@ inline QString q(const char16_t* text) {
   return QString::fromUtf16(text);
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const char16_t* caption);
 QLabel* makeLabel(QWidget* parent, const char16_t* caption, const char* name = nullptr);
 QLineEdit* makeEdit(QWidget* parent, const char* name, const QString& text, int maxLength = 0);
+// The character count of edit, kept up to date.
+QLabel* makeLengthLabel(QWidget* parent, const char* name, QLineEdit* edit, int minimumWidth = 0);
 // An edit with its up-down buttons; the number is stored as the edit's text.
 QSpinBox* makeNumberEdit(QWidget* parent, const char* name, int value, int minimum, int maximum);
 QComboBox* makeCombo(QWidget* parent, const char* name,
@@ -43,5 +47,8 @@ void addMemoLine(QPlainTextEdit* memo, const QString& line);
 
 // Runs a file dialog; the chosen file, or an empty text when cancelled.
 QString chooseFile(QFileDialog* dialog);
+// A click on button runs dialog and hands a chosen file to use.
+void connectFileButton(QAbstractButton* button, QFileDialog* dialog,
+                       const std::function<void(const QString& fileName)>& use);
 
 }  // namespace mirelo

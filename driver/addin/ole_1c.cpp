@@ -2,11 +2,27 @@
 
 #include <exception>
 
+#include "platform/com/error_info.h"
 #include "platform/com/variant_array.h"
 #include "platform/cp1251.h"
 #include "platform/format.h"
 
 namespace mirelo {
+
+namespace {
+
+// The platform's reason when it left one (why it refused an event), else the
+// status's own text.
+std::string failureText(HRESULT hr) {
+  ComPtr<IErrorInfo> info;
+  BSTR description;
+  if (GetErrorInfo(0, info.put()) == S_OK && SUCCEEDED(info->GetDescription(&description)) &&
+      !description.empty())
+    return wideToAnsi(description);
+  return hresultMessage(hr);
+}
+
+}  // namespace
 
 Tole1C::Tole1C() : TControlInterfaces(static_cast<TVistel&>(*this)) {}
 
@@ -48,9 +64,11 @@ void Tole1C::FireDataEvent(const std::string& data, int32_t senderId) {
   }
   // A reference of its own: the platform may call Done from inside the event.
   if (ComPtr<IAsyncEvent> platform = asyncEvent_) {
-    HRESULT hr = platform->ExternalEvent(u"Vistel", ansiToWide(format("%d", senderId)), ansiToWide(data));
+    SetErrorInfo(0, nullptr);  // what failed before is not the platform's reason
+    HRESULT hr =
+        platform->ExternalEvent(u"Vistel", ansiToWide(format("%d", senderId)), ansiToWide(data));
     if (FAILED(hr) && !failure)
-      failure = std::make_exception_ptr(EOleSysError("ExternalEvent: " + hresultMessage(hr), hr));
+      failure = std::make_exception_ptr(EOleSysError("ExternalEvent: " + failureText(hr), hr));
   }
   if (failure) std::rethrow_exception(failure);
 }

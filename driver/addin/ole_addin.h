@@ -9,10 +9,10 @@
 // index -1), an empty name.
 #include <memory>
 
-#include "driver/addin/addin_interfaces.h"
 #include "driver/addin/addin_items.h"
 #include "driver/automation/com_server.h"
 #include "driver/automation/vistel.h"
+#include "mirelo/addin_interfaces.h"
 
 namespace mirelo {
 

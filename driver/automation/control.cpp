@@ -6,10 +6,21 @@ namespace mirelo {
 
 namespace {
 IControlPicture* gControlPicture = nullptr;
+IControlWindowFactory* gControlWindowFactory = nullptr;
 }  // namespace
 
-IControlPicture* controlPicture() { return gControlPicture; }
-void registerControlPicture(IControlPicture* picture) { gControlPicture = picture; }
+IControlPicture* controlPicture() {
+  return gControlPicture;
+}
+void registerControlPicture(IControlPicture* picture) {
+  gControlPicture = picture;
+}
+IControlWindowFactory* controlWindowFactory() {
+  return gControlWindowFactory;
+}
+void registerControlWindowFactory(IControlWindowFactory* factory) {
+  gControlWindowFactory = factory;
+}
 
 HRESULT TControlInterfaces::GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) {
   if (!pformatetcIn || !pmedium) return E_INVALIDARG;
@@ -19,10 +30,18 @@ HRESULT TControlInterfaces::GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium)
   return picture->RenderMetafile(control_, *pformatetcIn, *pmedium);
 }
 
-HRESULT TControlInterfaces::GetDataHere(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
-HRESULT TControlInterfaces::QueryGetData(FORMATETC*) { return E_NOTIMPL; }
-HRESULT TControlInterfaces::GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) { return E_NOTIMPL; }
-HRESULT TControlInterfaces::SetData(FORMATETC*, STGMEDIUM*, BOOL) { return E_NOTIMPL; }
+HRESULT TControlInterfaces::GetDataHere(FORMATETC*, STGMEDIUM*) {
+  return E_NOTIMPL;
+}
+HRESULT TControlInterfaces::QueryGetData(FORMATETC*) {
+  return E_NOTIMPL;
+}
+HRESULT TControlInterfaces::GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) {
+  return E_NOTIMPL;
+}
+HRESULT TControlInterfaces::SetData(FORMATETC*, STGMEDIUM*, BOOL) {
+  return E_NOTIMPL;
+}
 
 HRESULT TControlInterfaces::EnumFormatEtc(DWORD, IEnumFORMATETC** ppenumFormatEtc) {
   if (ppenumFormatEtc) *ppenumFormatEtc = nullptr;
@@ -49,11 +68,21 @@ HRESULT TControlInterfaces::EnumDAdvise(IEnumSTATDATA** ppenumAdvise) {
   return E_FAIL;
 }
 
-BYTE TControlInterfaces::GetPropertyFrameShown() { return control_.PropertyFrameShown() ? 1 : 0; }
+BYTE TControlInterfaces::GetPropertyFrameShown() {
+  return control_.PropertyFrameShown() ? 1 : 0;
+}
+
+HRESULT TControlInterfaces::CreateControlWindow(void* parent, void** window) {
+  if (!window) return E_POINTER;
+  *window = nullptr;
+  IControlWindowFactory* factory = controlWindowFactory();
+  return factory ? factory->CreateControlWindow(parent, window) : E_NOTIMPL;
+}
 
 void* TControlInterfaces::queryControlInterface(REFIID riid) {
   if (riid == IID_IDataObject) return static_cast<IDataObject*>(this);
   if (riid == IID_IVistelControl) return static_cast<IVistelControl*>(this);
+  if (riid == IID_IVistelWindow) return static_cast<IVistelWindow*>(this);
   return nullptr;
 }
 

@@ -6,12 +6,19 @@
 // The picture itself is drawn by the dialogs module: it registers an
 // IControlPicture when it is linked in. Without one, a request for the
 // metafile medium is answered DV_E_FORMATETC like any other medium.
+#include "mirelo/vistel.h"
 #include "platform/com/data_object.h"
 #include "platform/com/unknown.h"
 
 namespace mirelo {
 
 class TVistel;
+
+// The main property page, the one page the class declares (its factory
+// comes with the dialogs).
+// {66BE8939-7F4A-4316-BAB8-FA71DE3DAD02}
+inline constexpr CLSID CLASS_VistelPropertyPage{
+    0x66BE8939, 0x7F4A, 0x4316, {0xBA, 0xB8, 0xFA, 0x71, 0xDE, 0x3D, 0xAD, 0x02}};
 
 // {66BE8939-7F4A-4316-BAB8-FA71DE3DAD01}
 inline constexpr IID IID_IVistelControl{
@@ -45,6 +52,16 @@ class IControlPicture {
 IControlPicture* controlPicture();
 void registerControlPicture(IControlPicture* picture);
 
+// The seam for the control's visible window (IVistelWindow).
+class IControlWindowFactory {
+ public:
+  virtual ~IControlWindowFactory() = default;
+  virtual HRESULT CreateControlWindow(void* parent, void** window) = 0;
+};
+
+IControlWindowFactory* controlWindowFactory();
+void registerControlWindowFactory(IControlWindowFactory* factory);
+
 // IDataObject and IVistelControl for the class that mixes this in; that
 // class supplies IUnknown.
 //   GetData: null arguments E_INVALIDARG; any medium but TYMED_MFPICT, and
@@ -53,7 +70,8 @@ void registerControlPicture(IControlPicture* picture);
 //     EnumFormatEtc: E_NOTIMPL with its output cleared.
 //   DAdvise: the data-advise holder, made on first use; DUnadvise without
 //     one: OLE_E_NOCONNECTION; EnumDAdvise without one: E_FAIL.
-class TControlInterfaces : public IDataObject, public IVistelControl {
+//   CreateControlWindow: the registered window factory's, E_NOTIMPL without one.
+class TControlInterfaces : public IDataObject, public IVistelControl, public IVistelWindow {
  public:
   explicit TControlInterfaces(TVistel& control) : control_(control) {}
 
@@ -69,6 +87,7 @@ class TControlInterfaces : public IDataObject, public IVistelControl {
   HRESULT EnumDAdvise(IEnumSTATDATA** ppenumAdvise) override;
 
   BYTE GetPropertyFrameShown() override;
+  HRESULT CreateControlWindow(void* parent, void** window) override;
 
  protected:
   ~TControlInterfaces() = default;

@@ -2,17 +2,24 @@
 // The seam through which the automation object reaches the driver's dialogs.
 // The dialogs module registers an implementation when it is linked in;
 // without one, the dialog members fail with DialogsUnavailableText.
-namespace mirelo {
+//
+// The dialogs get the object's own newest interface and nothing else: they
+// work through the members a host uses.
+#include <span>
 
-class TVistel;
+#include "mirelo/vistel.h"
+
+namespace mirelo {
 
 class IDialogHost {
  public:
   virtual ~IDialogHost() = default;
-  // The main property page in the property frame, modal.
-  virtual void ShowProperties(TVistel& object) = 0;
+  // The property frame, modal, for the object with the given pages. Raises
+  // when the frame cannot be shown.
+  virtual void ShowProperties(IVistel4& object, std::span<const CLSID> pages) = 0;
   // The tables dialog, modal, working through the object's own interface.
-  virtual void ShowTables(TVistel& object) = 0;
+  virtual void ShowTables(IVistel4& object) = 0;
+  // Texts in Windows-1251.
   virtual void AboutBox(const char* name, const char* versionLine) = 0;
 };
 

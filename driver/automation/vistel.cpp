@@ -1,5 +1,6 @@
 #include "driver/automation/vistel.h"
 
+#include "driver/automation/control.h"
 #include "driver/automation/dialog_host.h"
 #include "driver/devices/driver_params.h"
 #include "driver/errors/wsa_error.h"
@@ -18,6 +19,9 @@ IDialogHost* gDialogHost = nullptr;
 std::u16string wide(std::string_view text) { return ansiToWide(text); }
 std::string ansi(const std::u16string& text) { return wideToAnsi(text); }
 VARIANT_BOOL boolean(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
+
+constexpr LONG kMaxPort = 65535;
+constexpr size_t kMaxIPText = 15;
 
 const char* const kDeviceCodeTexts[] = {"Внешняя ПД", "Внутренняя ПД", "Внутренняя ПД CS8900A",
                                         "Внутренняя ПП"};
@@ -93,16 +97,25 @@ TVistel::TVistel() : ComObject(dispatchMap()) {
   events_ = std::make_unique<ConnectionPoint>(
       *this, DIID_IVistelEvents, ConnectionPoint::kUnlimited,
       [this](IUnknown* sink, bool connected) { onSinkChanged(sink, connected); });
+  // The container's sinks, told after a property page applied its changes.
+  propertyNotify_ = std::make_unique<ConnectionPoint>(*this, IID_IPropertyNotifySink);
   try {
     DoSetDefaults();
-    try {
-      devices_.Load(registry());
-    } catch (const std::exception&) {
-      // The list keeps at least one device; a store that failed is not reported.
-    }
     TDriverParams params;
     params.LogFileName = Driver().LogFileName();
-    ReadParams(registry(), params);
+    try {
+      devices_.Load(registry());
+      ReadParams(registry(), params);
+    } catch (const std::exception& e) {
+      // A store that cannot be read: the defaults, one default device, and
+      // no save over it (SaveParams reports why).
+      storeFailure_ = e.what();
+      devices_.Clear();
+      devices_.Add();
+      params = TDriverParams{};
+      params.LogFileName = Driver().LogFileName();
+    }
+    storedParams_ = params;
     Driver().SetServerPort(params.ServerPort);
     Driver().SetServerProtocol(params.ServerProtocol);
     Driver().SetLogFileName(params.LogFileName);
@@ -116,6 +129,7 @@ TVistel::TVistel() : ComObject(dispatchMap()) {
 TVistel::~TVistel() {
   DoSaveParams();
   events_.reset();
+  propertyNotify_.reset();
   fields_.reset();
   driver_.reset();
 }
@@ -246,10 +260,8 @@ HRESULT TVistel::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
 HRESULT TVistel::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
   if (!ppCP) return E_POINTER;
   *ppCP = nullptr;
-  if (riid != DIID_IVistelEvents) return CONNECT_E_NOCONNECTION;
-  events_->AddRef();
-  *ppCP = events_.get();
-  return S_OK;
+  ConnectionPoint* points[] = {events_.get(), propertyNotify_.get()};
+  return findConnectionPoint(points, riid, ppCP);
 }
 
 namespace {
@@ -306,17 +318,25 @@ LONG TVistel::DoDeleteLD() {
 }
 LONG TVistel::DoSaveParams() {
   return run([&] {
+    if (!storeFailure_.empty()) {
+      // What could not be read is not written over.
+      Driver().Log().WriteLine("Settings not saved: " + storeFailure_);
+      throw ERegistryError(storeFailure_);
+    }
     Registry& store = registry();
-    Registry::Transaction transaction(store);
-    devices_.Save(store);
     TDriverParams params;
     params.SoftFileName = softFileName_;
     params.ServerPort = Driver().ServerPort();
     params.ServerProtocol = static_cast<TProtocol>(Driver().ServerProtocol());
     params.LogEnabled = Driver().LogEnabled();
     params.LogFileName = Driver().LogFileName();
-    WriteParams(store, params);
+    // Only what this object changed, so that other objects' changes survive.
+    Registry::Transaction transaction(store);
+    devices_.WriteChanges(store);
+    WriteParamChanges(store, params, storedParams_);
     transaction.commit();
+    devices_.ChangesSaved();
+    storedParams_ = params;
   });
 }
 VARIANT_BOOL TVistel::GetLockDevices() { return boolean(lockDevices_); }
@@ -326,19 +346,31 @@ void TVistel::SetLockDevices(const VARIANT_BOOL& value) {
 }
 BSTR TVistel::GetClientIP() { return wide(currentDevice().IPAddress()); }
 void TVistel::SetClientIP(const BSTR& value) {
-  currentDevice().SetIPAddress(ansi(value));
+  std::string address = ansi(value);
+  // Refused as SetIPAddress refuses it, so that no device holds an address
+  // no command could use ("255.255.255.254" is the longest).
+  if (address.size() > kMaxIPText) {
+    std::string shown = address.substr(0, kMaxIPText + 1) + "...";
+    raiseError(ResultCode::InvalidValue, invalidIPText(shown));
+  }
+  parseIPText(address);
+  currentDevice().SetIPAddress(address);
   SetSuccess();
 }
 LONG TVistel::GetClientPort() { return currentDevice().ClientPort(); }
 void TVistel::SetClientPort(const LONG& value) {
+  if (value < 0 || value > kMaxPort) raiseOutOfRange(0, kMaxPort);
   currentDevice().SetClientPort(value);
   Driver().SetClientPort(value);
   SetSuccess();
 }
 LONG TVistel::GetClientTimeout() { return currentDevice().Timeout(); }
 void TVistel::SetClientTimeout(const LONG& value) {
-  currentDevice().SetTimeout(value);
+  TDevice& device = currentDevice();
+  // The driver core takes the low 16 bits and refuses 0; a refused value is
+  // not kept either.
   Driver().SetTimeout(static_cast<uint16_t>(value));
+  device.SetTimeout(value);
   SetSuccess();
 }
 LONG TVistel::GetClientProtocol() { return currentDevice().ClientProtocol(); }
@@ -352,7 +384,11 @@ void TVistel::SetClientProtocol(const LONG& value) {
   SetSuccess();
 }
 LONG TVistel::GetRepeatCount() { return currentDevice().RepeatCount(); }
-void TVistel::SetRepeatCount(const LONG& value) { currentDevice().SetRepeatCount(value); }
+void TVistel::SetRepeatCount(const LONG& value) {
+  // Fewer than one try would make the repeated commands succeed unsent.
+  if (value < 1) raiseBelowMinimum(1);
+  currentDevice().SetRepeatCount(value);
+}
 
 // ---- client connection ----
 
@@ -633,6 +669,7 @@ LONG TVistel::DoWriteTable() {
 
 LONG TVistel::GetServerPort() { return Driver().ServerPort(); }
 void TVistel::SetServerPort(const LONG& value) {
+  if (value < 0 || value > kMaxPort) raiseOutOfRange(0, kMaxPort);
   Driver().SetServerPort(value);
   SetSuccess();
 }
@@ -722,7 +759,9 @@ LONG TVistel::DoShowProperties() {
   } shown(propertyFrameShown_);
   IDialogHost* host = dialogHost();
   if (!host) throw Exception(DialogsUnavailableText);
-  host->ShowProperties(*this);
+  // The class declares one page: the main property page.
+  const CLSID pages[] = {CLASS_VistelPropertyPage};
+  host->ShowProperties(*this, pages);
   SetSuccess();
   return resultCode_;
 }

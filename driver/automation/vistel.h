@@ -11,14 +11,16 @@
 #include <memory>
 #include <string>
 
-#include "mirelo/vistel.h"
 #include "driver/devices/device_search.h"
 #include "driver/devices/devices.h"
+#include "driver/devices/driver_params.h"
 #include "driver/protocol/custom_driver.h"
 #include "driver/protocol/status_rec.h"
 #include "driver/tables/tables.h"
+#include "mirelo/vistel.h"
 #include "platform/com/connection_point.h"
 #include "platform/com/dispatch_table.h"
+#include "platform/com/property_notify.h"
 #include "platform/com/unknown.h"
 
 namespace mirelo {
@@ -161,7 +163,12 @@ class TVistel : public ComObject<DispatchImpl<TVistel, IVistel4>, IConnectionPoi
   ComPtr<IVistelProgressSink> progressSink_;
   std::string commandData_, barcode_;
   std::unique_ptr<Registry> registry_;
+  // Why the store could not be read at initialisation (empty: it could);
+  // the parameters as read or last saved.
+  std::string storeFailure_;
+  TDriverParams storedParams_;
   std::unique_ptr<ConnectionPoint> events_;
+  std::unique_ptr<ConnectionPoint> propertyNotify_;
 };
 
 // A new object with one reference, as the class factory hands it out.

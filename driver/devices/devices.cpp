@@ -149,6 +149,7 @@ void readDevice(const RegistryKey& key, TDevice& device) {
 struct LoadedDevice {
   std::unique_ptr<TDevice> device;
   bool canonicalKey;  // the subkey is named after the device's number
+  std::string keyName;
 };
 
 }  // namespace
@@ -156,17 +157,21 @@ struct LoadedDevice {
 void TDevices::Load(Registry& registry) {
   Clear();
   index_ = 0;
+  stored_ = false;
+  std::vector<std::pair<int32_t, std::string>> keyNames;
   try {
-    loadFrom(registry);
+    loadFrom(registry, keyNames);
   } catch (...) {
     // Whatever the store did, the driver needs a device to work on.
     if (Count() == 0) Add();
     Sort();
     throw;
   }
+  remember(keyNames);
 }
 
-void TDevices::loadFrom(Registry& registry) {
+void TDevices::loadFrom(Registry& registry,
+                        std::vector<std::pair<int32_t, std::string>>& keyNames) {
   std::optional<RegistryKey> key =
       registry.openKey(RegistryRoot::CurrentUser, RegistryLayout::DevicesKey, false);
   int32_t selected = -1;
@@ -193,11 +198,14 @@ void TDevices::loadFrom(Registry& registry) {
         return number != 0 && d.device->DeviceNumber() == number;
       });
       if (same == loaded.end())
-        loaded.push_back({std::move(device), canonical});
+        loaded.push_back({std::move(device), canonical, name});
       else if (canonical && !same->canonicalKey)
-        *same = {std::move(device), canonical};
+        *same = {std::move(device), canonical, name};
     }
-    for (LoadedDevice& entry : loaded) entry.device.release()->SetOwner(this);
+    for (LoadedDevice& entry : loaded) {
+      keyNames.emplace_back(entry.device->DeviceNumber(), entry.keyName);
+      entry.device.release()->SetOwner(this);
+    }
     try {
       if (key->valueExists(Value::DeviceNumber)) selected = key->readInteger(Value::DeviceNumber);
     } catch (const Exception&) {
@@ -215,23 +223,153 @@ void TDevices::loadFrom(Registry& registry) {
   }
 }
 
-void TDevices::Save(Registry& registry) const {
+namespace {
+
+TDevices::TStoredDevice storedOf(const TDevice& device, std::string keyName, bool inStore = false) {
+  return {std::move(keyName),   inStore,
+          device.Timeout(),     device.IPAddress(),
+          device.DeviceName(),  device.ClientPort(),
+          device.RepeatCount(), device.ClientProtocol()};
+}
+
+bool sameValues(const TDevices::TStoredDevice& a, const TDevices::TStoredDevice& b) {
+  return a.Timeout == b.Timeout && a.IPAddress == b.IPAddress && a.DeviceName == b.DeviceName &&
+         a.ClientPort == b.ClientPort && a.RepeatCount == b.RepeatCount &&
+         a.ClientProtocol == b.ClientProtocol;
+}
+
+std::string subKeyOf(int32_t number) {
+  return format(RegistryLayout::DeviceSubKeyFormat, number);
+}
+
+// Every value of the device, or (with `before`) those that differ from it.
+void writeDevice(RegistryKey& key, const TDevice& device, const TDevices::TStoredDevice* before) {
+  if (!before || before->Timeout != device.Timeout())
+    key.writeInteger(Value::Timeout, device.Timeout());
+  if (!before || before->IPAddress != device.IPAddress())
+    key.writeString(Value::IPAddress, device.IPAddress());
+  if (!before || before->DeviceName != device.DeviceName())
+    key.writeString(Value::DeviceName, device.DeviceName());
+  if (!before || before->ClientPort != device.ClientPort())
+    key.writeInteger(Value::ClientPort, device.ClientPort());
+  if (!before) key.writeInteger(Value::DeviceNumber, device.DeviceNumber());
+  if (!before || before->ClientProtocol != device.ClientProtocol())
+    key.writeInteger(Value::ClientProtocol, device.ClientProtocol());
+  if (!before || before->RepeatCount != device.RepeatCount())
+    key.writeInteger(Value::RepeatCount, device.RepeatCount());
+}
+
+}  // namespace
+
+void TDevices::remember(const std::vector<std::pair<int32_t, std::string>>& keyNames) {
+  storedDevices_.clear();
+  for (const TDevice* device : *this) {
+    int32_t number = device->DeviceNumber();
+    std::string keyName = subKeyOf(number);
+    bool inStore = false;
+    for (const auto& [n, name] : keyNames)
+      if (n == number) {
+        keyName = name;
+        inStore = true;
+      }
+    storedDevices_.emplace_back(number, storedOf(*device, keyName, inStore));
+  }
+  storedCurrent_ = Current() ? Current()->DeviceNumber() : 0;
+  stored_ = true;
+}
+
+void TDevices::WriteChanges(Registry& registry) {
+  if (!stored_) {
+    saveWhole(registry);
+    return;
+  }
+  pendingKeyNames_.clear();
+  for (const auto& [number, stored] : storedDevices_)
+    if (stored.InStore) pendingKeyNames_.emplace_back(number, stored.KeyName);
+  if (changedSinceStored()) saveChanges(registry);
+}
+
+void TDevices::saveWhole(Registry& registry) {
   Registry::Transaction transaction(registry);
   registry.deleteKey(RegistryRoot::CurrentUser, RegistryLayout::DevicesKey);
   RegistryKey key = *registry.openKey(RegistryRoot::CurrentUser, RegistryLayout::DevicesKey, true);
   if (TDevice* current = Current()) key.writeInteger(Value::DeviceNumber, current->DeviceNumber());
   for (const TDevice* device : *this) {
-    RegistryKey item =
-        *key.openKey(format(RegistryLayout::DeviceSubKeyFormat, device->DeviceNumber()), true);
-    item.writeInteger(Value::Timeout, device->Timeout());
-    item.writeString(Value::IPAddress, device->IPAddress());
-    item.writeString(Value::DeviceName, device->DeviceName());
-    item.writeInteger(Value::ClientPort, device->ClientPort());
-    item.writeInteger(Value::DeviceNumber, device->DeviceNumber());
-    item.writeInteger(Value::ClientProtocol, device->ClientProtocol());
-    item.writeInteger(Value::RepeatCount, device->RepeatCount());
+    RegistryKey item = *key.openKey(subKeyOf(device->DeviceNumber()), true);
+    writeDevice(item, *device, nullptr);
   }
   transaction.commit();
+  pendingKeyNames_.clear();
+  for (const TDevice* device : *this)
+    pendingKeyNames_.emplace_back(device->DeviceNumber(), subKeyOf(device->DeviceNumber()));
+}
+
+bool TDevices::changedSinceStored() const {
+  if (static_cast<size_t>(Count()) != storedDevices_.size()) return true;
+  if ((Current() ? Current()->DeviceNumber() : 0) != storedCurrent_) return true;
+  for (size_t i = 0; i < storedDevices_.size(); ++i) {
+    const TDevice* device = Items(static_cast<int>(i));
+    const auto& [number, stored] = storedDevices_[i];
+    if (device->DeviceNumber() != number || !sameValues(stored, storedOf(*device, {}))) return true;
+  }
+  return false;
+}
+
+void TDevices::saveChanges(Registry& registry) {
+  auto storedOfNumber = [this](int32_t number) -> const TStoredDevice* {
+    for (const auto& [n, stored] : storedDevices_)
+      if (n == number) return &stored;
+    return nullptr;
+  };
+  Registry::Transaction transaction(registry);
+  RegistryKey key = *registry.openKey(RegistryRoot::CurrentUser, RegistryLayout::DevicesKey, true);
+  for (const auto& [number, stored] : storedDevices_) {
+    if (ItemByNumber(number)) continue;
+    key.deleteKey(stored.KeyName);
+    key.deleteKey(subKeyOf(number));
+  }
+  // A number another process has stored a device under since this list was
+  // read is theirs: a device added here moves to one free in both.
+  TDevice* current = Current();
+  bool moved = false;
+  for (TDevice* device : *this) {
+    if (storedOfNumber(device->DeviceNumber()) || !key.keyExists(subKeyOf(device->DeviceNumber())))
+      continue;
+    int32_t number = 1;
+    while (number <= TDevice::MaxNumber &&
+           (ItemByNumber(number) || storedOfNumber(number) || key.keyExists(subKeyOf(number))))
+      ++number;
+    if (number > TDevice::MaxNumber)
+      raiseError(ResultCode::CannotAddDevice, ResultText::CannotAddDevice);
+    device->SetDeviceNumber(number);
+    moved = true;
+  }
+  if (moved) {
+    Sort();
+    index_ = IndexOf(current);
+  }
+  std::vector<std::pair<int32_t, std::string>> keyNames;
+  for (const TDevice* device : *this) {
+    const TStoredDevice* before = storedOfNumber(device->DeviceNumber());
+    std::string name = before ? before->KeyName : subKeyOf(device->DeviceNumber());
+    bool unchanged = before && sameValues(*before, storedOf(*device, {}));
+    // Where the device is not stored (the default device of an empty store,
+    // or one another process deleted) it is written whole, under its
+    // number; unless this object left alone a device another one deleted.
+    if (!key.keyExists(name) && !(unchanged && before->InStore)) {
+      before = nullptr;
+      unchanged = false;
+      name = subKeyOf(device->DeviceNumber());
+    }
+    keyNames.emplace_back(device->DeviceNumber(), name);
+    if (unchanged) continue;
+    RegistryKey item = *key.openKey(name, true);
+    writeDevice(item, *device, before);
+  }
+  if (current && current->DeviceNumber() != storedCurrent_)
+    key.writeInteger(Value::DeviceNumber, current->DeviceNumber());
+  transaction.commit();
+  pendingKeyNames_ = keyNames;
 }
 
 // ---- Texts ---------------------------------------------------------------

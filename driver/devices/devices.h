@@ -101,14 +101,48 @@ class TDevices : public OwnedList<TDevice> {
   // and the stored current device selected when it exists, also when a
   // failure of the store itself is raised.
   void Load(Registry& registry);
-  // Replaces the stored list with this one in one registry transaction:
-  // either the whole list is stored or the old one stays.
-  void Save(Registry& registry) const;
+  // Writes in one registry transaction (either all of it is stored or
+  // nothing) what changed since Load or the last Save, against the store as
+  // it is now, so that other processes' changes to other devices survive:
+  // devices deleted, added and changed (by number, only the values that
+  // changed), and the current device. Nothing changed: nothing is written.
+  // A device added here whose number another process has taken meanwhile
+  // takes the smallest number free in both. A list that was never loaded
+  // replaces the stored list whole.
+  void Save(Registry& registry) {
+    WriteChanges(registry);
+    ChangesSaved();
+  }
+  // Save in two steps, for a save inside a larger transaction: the changes
+  // written, and (once that transaction has committed) taken as stored.
+  void WriteChanges(Registry& registry);
+  void ChangesSaved() { remember(pendingKeyNames_); }
+
+  // A device as it was loaded or last saved.
+  struct TStoredDevice {
+    std::string KeyName;  // its subkey
+    bool InStore;         // false for the default device of an empty store
+    int32_t Timeout;
+    std::string IPAddress;
+    std::string DeviceName;
+    int32_t ClientPort;
+    int32_t RepeatCount;
+    TProtocol ClientProtocol;
+  };
 
  private:
-  void loadFrom(Registry& registry);
+  void loadFrom(Registry& registry, std::vector<std::pair<int32_t, std::string>>& keyNames);
+  void saveWhole(Registry& registry);
+  void saveChanges(Registry& registry);
+  bool changedSinceStored() const;
+  void remember(const std::vector<std::pair<int32_t, std::string>>& keyNames);
 
   int index_ = 0;
+  // Since Load or Save: what the store holds of this list, by number.
+  bool stored_ = false;
+  std::vector<std::pair<int32_t, TStoredDevice>> storedDevices_;
+  int32_t storedCurrent_ = 0;
+  std::vector<std::pair<int32_t, std::string>> pendingKeyNames_;
 };
 
 // "№ %d %s" for numbers up to 9, "№%d %s" from 10 on, so that the captions

@@ -66,6 +66,24 @@ void WriteParams(Registry& registry, const TDriverParams& params) {
   transaction.commit();
 }
 
+void WriteParamChanges(Registry& registry, const TDriverParams& params,
+                       const TDriverParams& before) {
+  bool soft = params.SoftFileName != before.SoftFileName;
+  bool port = params.ServerPort != before.ServerPort;
+  bool protocol = params.ServerProtocol != before.ServerProtocol;
+  bool logEnabled = params.LogEnabled != before.LogEnabled;
+  bool logFile = params.LogFileName != before.LogFileName;
+  if (!soft && !port && !protocol && !logEnabled && !logFile) return;
+  Registry::Transaction transaction(registry);
+  RegistryKey key = *registry.openKey(RegistryRoot::CurrentUser, RegistryLayout::ParamsKey, true);
+  if (soft) key.writeString(Value::SoftFileName, params.SoftFileName);
+  if (port) key.writeInteger(Value::ServerPort, params.ServerPort);
+  if (protocol) key.writeInteger(Value::ServerProtocol, params.ServerProtocol);
+  if (logEnabled) key.writeInteger(Value::LogEnabled, params.LogEnabled ? 1 : 0);
+  if (logFile) key.writeString(Value::LogFileName, params.LogFileName);
+  transaction.commit();
+}
+
 std::string defaultLogFileName() {
   // The object file this function lives in: the driver library when loaded
   // as one, the program when linked statically.

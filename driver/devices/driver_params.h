@@ -38,6 +38,12 @@ std::vector<std::string> ReadParams(Registry& registry, TDriverParams& params);
 // including one to create the key, raises ERegistryError.
 void WriteParams(Registry& registry, const TDriverParams& params);
 
+// Writes only the values of params that differ from before (what was read or
+// last written), in one registry transaction; nothing at all when none
+// differs, so that another process's change of another value survives.
+void WriteParamChanges(Registry& registry, const TDriverParams& params,
+                       const TDriverParams& before);
+
 // The driver library's full path with its extension changed to ".log", as
 // Windows-1251 text.
 std::string defaultLogFileName();

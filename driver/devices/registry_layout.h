@@ -1,6 +1,6 @@
 #pragma once
-// Where the logical devices, the driver parameters and the dialog font live in
-// the registry (root: the current user), and the names of their values.
+// Where the logical devices and the driver parameters live in the registry
+// (root: the current user), and the names of their values.
 // Files written by earlier versions use exactly these names.
 namespace mirelo::RegistryLayout {
 
@@ -27,20 +27,5 @@ constexpr const char* ServerProtocol = "ServerProtocol";
 constexpr const char* LogEnabled = "LogEnabled";
 constexpr const char* LogFileName = "LogFileName";
 }  // namespace ParamValue
-
-// Below the current user's root, not the default user's: the leading '\'
-// only anchors the path at the root.
-constexpr const char* FontKey = "\\.DEFAULT\\SOFTWARE\\Korvex\\Font";
-
-namespace FontValue {
-constexpr const char* Name = "FontName";
-constexpr const char* Size = "FontSize";
-constexpr const char* Color = "FontColor";
-constexpr const char* CharSet = "FontCharSet";
-constexpr const char* IsBold = "FontIsBold";
-constexpr const char* IsItalic = "FontIsItalic";
-constexpr const char* IsUnderlined = "FontIsUnderlined";
-constexpr const char* IsStruckOut = "FontIsStriledOut";  // sic: the name as stored
-}  // namespace FontValue
 
 }  // namespace mirelo::RegistryLayout

@@ -16,6 +16,8 @@ const char* const FrameTooShort = "Длина принятого кадра (%d)
 const char* const CommandMismatch =
     "Код команды принятого кадра (%d) \r\nне равен коду команды посланного кадра (%d).";
 const char* const ProgrammingMode = "Команда недоступна в режиме программирования";
+const char* const ValueRange = "Значение должно лежать в диапазоне %d..%d.";
+const char* const ValueMinimum = "Значение должно быть не меньше %d.";
 }  // namespace ResultText
 
 namespace {
@@ -35,6 +37,16 @@ constexpr DeviceErrorRow kDeviceErrors[] = {
 
 void raiseError(int32_t code, const std::string& message) { throw EDriverError(code, message); }
 void raiseInvalidValue() { raiseError(ResultCode::InvalidValue, ResultText::InvalidValue); }
+void raiseOutOfRange(int64_t minimum, int64_t maximum) {
+  raiseError(ResultCode::InvalidValue, std::string(ResultText::InvalidValue) + "\r\n" +
+                                           format(ResultText::ValueRange, static_cast<int>(minimum),
+                                                  static_cast<int>(maximum)));
+}
+void raiseBelowMinimum(int64_t minimum) {
+  raiseError(ResultCode::InvalidValue,
+             std::string(ResultText::InvalidValue) + "\r\n" +
+                 format(ResultText::ValueMinimum, static_cast<int>(minimum)));
+}
 void raiseNoConnection() { raiseError(ResultCode::NoConnection, ResultText::NoConnection); }
 void raiseInvalidData() { raiseError(ResultCode::InvalidData, ResultText::InvalidData); }
 

@@ -35,6 +35,8 @@ extern const char* const InvalidData;         // "Устройство верн�
 extern const char* const FrameTooShort;       // template: received length, minimum
 extern const char* const CommandMismatch;     // template: received code, code sent
 extern const char* const ProgrammingMode;
+extern const char* const ValueRange;    // template: minimum, maximum
+extern const char* const ValueMinimum;  // template: minimum
 }  // namespace ResultText
 
 class EDriverError : public Exception {
@@ -47,6 +49,9 @@ class EDriverError : public Exception {
 
 [[noreturn]] void raiseError(int32_t code, const std::string& message);
 [[noreturn]] void raiseInvalidValue();
+// -6 "Недопустимое значение" followed by the range a value must lie in.
+[[noreturn]] void raiseOutOfRange(int64_t minimum, int64_t maximum);
+[[noreturn]] void raiseBelowMinimum(int64_t minimum);
 [[noreturn]] void raiseNoConnection();
 [[noreturn]] void raiseInvalidData();
 // The text of an error byte a terminal returned.

@@ -28,29 +28,76 @@ sockaddr_in TCustomClient::resolve() const {
   return address;
 }
 
-void TCustomClient::waitReadable() {
-  int ready = ws::waitReady(socket_, false, timeout_);
+namespace {
+
+// What is left of a wait until `until`, in whole milliseconds (0 when it has
+// passed: the socket is still looked at once).
+uint32_t millisecondsLeft(std::chrono::steady_clock::time_point until) {
+  auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
+}
+
+void waitReady(ws::SOCKET socket, bool forWrite, std::chrono::steady_clock::time_point until) {
+  int ready = ws::waitReady(socket, forWrite, millisecondsLeft(until));
   if (ready < 0) RaiseLastSocketError();
   if (ready == 0) raiseNoConnection();
 }
 
-void TCustomClient::waitWritable() {
-  int ready = ws::waitReady(socket_, true, timeout_);
-  if (ready < 0) RaiseLastSocketError();
-  if (ready == 0) raiseNoConnection();
+}  // namespace
+
+void TCustomClient::waitReadable(Clock::time_point until) {
+  waitReady(socket_, false, until);
+}
+
+void TCustomClient::waitWritable(Clock::time_point until) {
+  waitReady(socket_, true, until);
+}
+
+std::string TCustomClient::Receive() {
+  Open();
+  replyDeadline_ = deadline();
+  return receiveUntil(replyDeadline_);
+}
+
+std::string TCustomClient::ReceiveMore() {
+  Open();
+  return receiveUntil(replyDeadline_);
+}
+
+bool TCustomClient::drain(size_t& dropped, bool stream) {
+  // Bounded: a peer that keeps sending cannot hold the caller here.
+  for (int reads = 0; reads < 4096; ++reads) {
+    int count = ws::recv(socket_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+    if (count > 0) {
+      dropped += static_cast<size_t>(count);
+      continue;
+    }
+    // A stream at its end; for datagrams an empty one.
+    if (count == 0) {
+      if (stream) return false;
+      continue;
+    }
+    if (ws::WSAGetLastError() == ws::WSAEWOULDBLOCK) return true;
+    // A datagram socket reports an earlier refusal once; a stream is broken.
+    if (stream) return false;
+  }
+  return true;
 }
 
 void TCustomClient::Send(std::string_view bytes) {
   if (bytes.empty()) return;
   Open();
   // A socket with room in its buffer takes the bytes at once; the bounded
-  // wait is needed only once it reports that it would block.
+  // wait is needed only once it reports that it would block. One timeout
+  // bounds the whole send.
+  Clock::time_point until = deadline();
   size_t offset = 0;
   while (offset < bytes.size()) {
     int sent = ws::send(socket_, bytes.data() + offset, static_cast<int>(bytes.size() - offset), 0);
     if (sent < 0) {
       if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) RaiseLastSocketError();
-      waitWritable();
+      waitWritable(until);
       continue;
     }
     offset += static_cast<size_t>(sent);
@@ -90,7 +137,7 @@ void TTCPClient::Open() {
     if (ws::WSAAsyncSelect(s, window_.get(), WM_CLIENT_NOTIFY, FD_CLOSE) != 0) RaiseLastSocketError();
     if (ws::connect(s, address) != 0 && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK)
       RaiseLastSocketError();
-    waitWritable();
+    waitWritable(deadline());
     // A refused or failed connect also ends the wait (the exception set).
     if (int error = ws::socketError(s)) RaiseLastSocketError(error);
   } catch (...) {
@@ -136,17 +183,20 @@ void TTCPClient::closeConnection(bool raiseOnTimeout) {
   }
 }
 
-std::string TTCPClient::Receive() {
-  Open();
-  for (;;) {
-    waitReadable();
-    int count = ws::recv(socket_, buffer_, sizeof buffer_, 0);
-    if (count < 0) RaiseLastSocketError();
-    if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
-    // The terminal closed the connection: nothing more can come on it.
-    closeConnection(false);
-    raiseNoConnection();
-  }
+std::string TTCPClient::receiveUntil(Clock::time_point until) {
+  waitReadable(until);
+  int count = ws::recv(socket_, buffer_, sizeof buffer_, 0);
+  if (count < 0) RaiseLastSocketError();
+  if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
+  // The terminal closed the connection: nothing more can come on it.
+  closeConnection(false);
+  raiseNoConnection();
+}
+
+size_t TTCPClient::DiscardPending() {
+  size_t dropped = 0;
+  if (connected_ && !drain(dropped, true)) closeConnection(false);
+  return dropped;
 }
 
 // ---- TUDPClient ----
@@ -176,14 +226,23 @@ void TUDPClient::Close() {
   socket_ = ws::INVALID_SOCKET;
 }
 
-std::string TUDPClient::Receive() {
-  Open();
+std::string TUDPClient::receiveUntil(Clock::time_point until) {
+  // An empty datagram is no reply: it is skipped, and the wait goes on to
+  // the same deadline.
   for (;;) {
-    waitReadable();
+    waitReadable(until);
     int count = ws::recvfrom(socket_, buffer_, sizeof buffer_, 0, nullptr);
     if (count < 0) RaiseLastSocketError();
     if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
   }
+}
+
+size_t TUDPClient::DiscardPending() {
+  size_t dropped = 0;
+  // Errors the socket reported meanwhile (a refused earlier datagram) go
+  // with the stale data.
+  if (Connected()) drain(dropped, false);
+  return dropped;
 }
 
 }  // namespace mirelo

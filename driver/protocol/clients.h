@@ -2,9 +2,12 @@
 // The client transports: one terminal at a time over TCP or UDP. Each opens
 // its socket on first use, sends a byte string completely and receives one
 // block of at most 2048 bytes within the timeout. Every wait is bounded by
-// the timeout; a wait that runs out raises -1 "Нет связи".
+// the timeout, counted from the moment the wait starts: what arrives
+// meanwhile and is not taken (an empty datagram) does not restart it. A wait
+// that runs out raises -1 "Нет связи".
 #include <netinet/in.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,8 +33,16 @@ class IClientTransport {
   // Opens first; sends the whole byte string. An empty one sends nothing
   // and opens nothing.
   virtual void Send(std::string_view bytes) = 0;
-  // Opens first; one block of at most 2048 bytes.
+  // Opens first; one block of at most 2048 bytes within one timeout.
   virtual std::string Receive() = 0;
+  // The next block of the same reply, by the deadline the last Receive set
+  // (a TCP reply may come in more than one read).
+  virtual std::string ReceiveMore() = 0;
+  // Drops whatever has arrived and was not read (what a terminal answered
+  // after its timeout), so that the next reply read is the one to the next
+  // request. Returns the number of bytes dropped. A TCP connection that the
+  // terminal has closed meanwhile is closed, so the next send connects anew.
+  virtual size_t DiscardPending() = 0;
 };
 
 // Shared by both transports: address, port and the bounded waits.
@@ -51,19 +62,29 @@ class TCustomClient : public IClientTransport {
   ws::SOCKET Handle() const { return socket_; }
 
   void Send(std::string_view bytes) final;
+  std::string Receive() final;
+  std::string ReceiveMore() final;
 
  protected:
+  using Clock = std::chrono::steady_clock;
   // Resolves address and port (service name or number; EConvertError for
   // neither); the TCP protocol entry serves both transports.
   sockaddr_in resolve() const;
-  // Raising waits: a timeout gives -1, a failure a socket error.
-  void waitReadable();
-  void waitWritable();
+  Clock::time_point deadline() const { return Clock::now() + std::chrono::milliseconds(timeout_); }
+  // Raising waits up to a deadline: running out gives -1, a failure a socket error.
+  void waitReadable(Clock::time_point until);
+  void waitWritable(Clock::time_point until);
+  // One block by the deadline.
+  virtual std::string receiveUntil(Clock::time_point until) = 0;
+  // Reads and drops what the socket holds without waiting; false when a
+  // stream's peer has closed the connection (or the stream failed).
+  bool drain(size_t& dropped, bool stream);
 
   ws::SOCKET socket_ = ws::INVALID_SOCKET;
   std::string port_;
   std::string address_;
   uint32_t timeout_ = 100;
+  Clock::time_point replyDeadline_{};
   char buffer_[2048];
 };
 
@@ -77,9 +98,10 @@ class TTCPClient : public TCustomClient {
   // raises -1; the socket is closed regardless.
   void Close() override { closeConnection(true); }
   bool Connected() const override { return connected_; }
-  std::string Receive() override;
+  size_t DiscardPending() override;
 
  private:
+  std::string receiveUntil(Clock::time_point until) override;
   void closeConnection(bool raiseOnTimeout);
   void handleMessage(const Message& message);
 
@@ -95,7 +117,10 @@ class TUDPClient : public TCustomClient {
   void Open() override;
   void Close() override;
   bool Connected() const override { return socket_ != ws::INVALID_SOCKET; }
-  std::string Receive() override;
+  size_t DiscardPending() override;
+
+ private:
+  std::string receiveUntil(Clock::time_point until) override;
 };
 
 }  // namespace mirelo

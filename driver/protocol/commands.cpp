@@ -121,7 +121,7 @@ TStatusRec decodeStatus(std::string_view reply) {
 std::optional<std::string> exchangeStructure(TCustomDriver& driver, std::string_view requestFrame,
                                              const CommandDef& command) {
   driver.SendFrame(requestFrame);
-  std::string reply = driver.ReceiveFrame();
+  std::string reply = driver.ReceiveReply(command.code, command.replyMinimum);
   if (reply.size() >= 2 && static_cast<uint8_t>(reply[1]) == kNoSuchItem) return std::nullopt;
   TCustomDriver::CheckReply(reply, command.code, command.replyMinimum);
   return reply;

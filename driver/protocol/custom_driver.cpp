@@ -12,8 +12,8 @@ TCustomDriver::TCustomDriver() {
   window_ = std::make_unique<MessageWindow>([this](const Message& m) { deliverMessages(m); });
   udpClient_ = std::make_unique<TUDPClient>();
   tcpClient_ = std::make_unique<TTCPClient>();
-  udpRoute_ = {udpClient_.get(), "UDP: -> ", "UDP: <- ", kMaxUdpFrame, false};
-  tcpRoute_ = {tcpClient_.get(), "TCP: -> ", "TCP: <- ", SIZE_MAX, true};
+  udpRoute_ = {udpClient_.get(), "UDP: -> ", "UDP: <- ", kMaxUdpFrame, false, false};
+  tcpRoute_ = {tcpClient_.get(), "TCP: -> ", "TCP: <- ", SIZE_MAX, true, true};
   serverProtocol_ = ptTCP;
   SetServerPort(2004);
 }
@@ -112,7 +112,19 @@ bool TCustomDriver::ClientConnected() const {
 
 // ---- exchange ----
 
-void TCustomDriver::SendOn(const TClientRoute& route, std::string_view frame) {
+void TCustomDriver::RouteThrough(IClientTransport* udp, IClientTransport* tcp) {
+  udpRoute_.transport = udp ? udp : udpClient_.get();
+  tcpRoute_.transport = tcp ? tcp : tcpClient_.get();
+}
+
+void TCustomDriver::SendOn(const TClientRoute& route, std::string_view frame, bool repeat) {
+  // A reply does not say which request it answers: one that came after its
+  // timeout would be taken for the reply to this request. A repeat of the
+  // same request may take it.
+  if (!repeat) {
+    if (size_t dropped = route.transport->DiscardPending())
+      log_->WriteLine(format("discarded %d bytes of a late reply", static_cast<int>(dropped)));
+  }
   openRoute(route);
   if (frame.empty()) return;
   if (frame.size() > route.maxFrame) raiseInvalidValue();
@@ -121,11 +133,43 @@ void TCustomDriver::SendOn(const TClientRoute& route, std::string_view frame) {
   route.transport->Send(frame);
 }
 
-std::string TCustomDriver::ReceiveOn(const TClientRoute& route) {
-  std::string reply = route.transport->Receive();
+void TCustomDriver::logReceived(const TClientRoute& route, const std::string& reply) {
   log_->WriteData(route.receivedPrefix, reply);
   log_->WriteSeparator();
   lastReceived_ = reply;
+}
+
+std::string TCustomDriver::ReceiveOn(const TClientRoute& route) {
+  std::string reply = route.transport->Receive();
+  logReceived(route, reply);
+  return reply;
+}
+
+namespace {
+// A reply that may still grow: too short to check, or a success reply to
+// this command below its minimum. An error byte or a foreign command code
+// ends it (the check reports them).
+bool replyIncomplete(std::string_view reply, uint8_t command, size_t minimumLength) {
+  if (reply.size() < 2) return true;
+  if (reply[1] != 0 || static_cast<uint8_t>(reply[0]) != command) return false;
+  return reply.size() < minimumLength;
+}
+}  // namespace
+
+std::string TCustomDriver::ReceiveReplyOn(const TClientRoute& route, uint8_t command,
+                                          size_t minimumLength) {
+  std::string reply = route.transport->Receive();
+  while (route.stream && replyIncomplete(reply, command, minimumLength) && reply.size() < 2048) {
+    try {
+      reply += route.transport->ReceiveMore();
+    } catch (const EDriverError& e) {
+      // The timeout ran out (or the terminal closed): the check says what
+      // is missing.
+      if (e.Code() != ResultCode::NoConnection) throw;
+      break;
+    }
+  }
+  logReceived(route, reply);
   return reply;
 }
 
@@ -135,6 +179,10 @@ void TCustomDriver::SendFrame(std::string_view frame) {
 
 std::string TCustomDriver::ReceiveFrame() {
   return ReceiveOn(*clientRoute_);
+}
+
+std::string TCustomDriver::ReceiveReply(uint8_t command, size_t minimumLength) {
+  return ReceiveReplyOn(*clientRoute_, command, minimumLength);
 }
 
 namespace {
@@ -164,12 +212,17 @@ void TCustomDriver::CheckFirmwareReply(std::string_view reply, uint8_t command) 
   checkDeviceError(reader.u8());
 }
 
-std::string TCustomDriver::ExchangeOnce(std::string_view request, uint8_t command,
-                                        size_t minimumLength) {
-  SendFrame(request);
-  std::string reply = ReceiveFrame();
+std::string TCustomDriver::exchange(std::string_view request, uint8_t command, size_t minimumLength,
+                                    bool repeat) {
+  SendOn(*clientRoute_, request, repeat);
+  std::string reply = ReceiveReply(command, minimumLength);
   CheckReply(reply, command, minimumLength);
   return reply;
+}
+
+std::string TCustomDriver::ExchangeOnce(std::string_view request, uint8_t command,
+                                        size_t minimumLength) {
+  return exchange(request, command, minimumLength, false);
 }
 
 std::string TCustomDriver::ExecuteCommand(uint8_t command, std::string_view data) {
@@ -177,7 +230,7 @@ std::string TCustomDriver::ExecuteCommand(uint8_t command, std::string_view data
   std::string request = ByteWriter(1 + data.size()).u8(command).bytes(data).take();
   for (int32_t attempt = 1;; ++attempt) {
     try {
-      std::string reply = ExchangeOnce(request, command, 2);
+      std::string reply = exchange(request, command, 2, attempt > 1);
       return reply.substr(2);
     } catch (const std::exception&) {
       if (attempt >= repeatCount_) throw;
@@ -208,7 +261,7 @@ void TCustomDriver::CheckMode() {
   const std::string request(1, static_cast<char>(kReadMode));
   for (int attempt = 1;; ++attempt) {
     try {
-      SendUDP(request);
+      SendOn(udpRoute_, request, attempt > 1);
       std::string reply = ReceiveUDP();
       CheckReply(reply, kReadMode, 4);
       if (static_cast<uint8_t>(reply[2]) == 0)
@@ -269,7 +322,7 @@ void TCustomDriver::WriteToClient(int32_t clientId, std::string_view bytes) {
   server.WriteToClient(clientId, bytes);
 }
 
-void TCustomDriver::SendAnswer(int32_t clientId, std::string_view line1, std::string_view line2) {
+std::string TCustomDriver::AnswerFrame(std::string_view line1, std::string_view line2) {
   // Each line cut to 30 bytes, ended at a NUL byte, padded with blanks: what
   // "%-30.*s" makes of it, without formatting on every answer.
   constexpr size_t kWidth = 30;
@@ -283,8 +336,18 @@ void TCustomDriver::SendAnswer(int32_t clientId, std::string_view line1, std::st
     line = line.substr(0, line.find('\0'));
     frame.append(line).append(kWidth - line.size(), ' ');
   }
+  return frame;
+}
+
+void TCustomDriver::SendAnswer(int32_t clientId, std::string_view line1, std::string_view line2) {
+  std::string frame = AnswerFrame(line1, line2);
   lastSent_ = frame;
   WriteToClient(clientId, frame);
+}
+
+std::optional<std::string> TCustomDriver::TerminalMessagePayload(std::string_view block) {
+  if (block.size() < 2 || static_cast<uint8_t>(block[0]) != kTerminalMessage) return std::nullopt;
+  return std::string(block.substr(2));
 }
 
 void TCustomDriver::onServerData(TCustomServer* server, ws::SOCKET socket) {
@@ -293,11 +356,11 @@ void TCustomDriver::onServerData(TCustomServer* server, ws::SOCKET socket) {
   log_->WriteData(server->IsTCP() ? "TCP: <- " : "UDP: <- ", block.data);
   if (!block.client) return;
   lastReceived_ = block.data;
-  if (block.data.size() < 2 || static_cast<uint8_t>(block.data[0]) != kTerminalMessage) return;
-  if (!OnMessage) return;
+  std::optional<std::string> payload = TerminalMessagePayload(block.data);
+  if (!payload || !OnMessage) return;
   // Delivered later from the core's own window, never inside the socket
   // notification, in arrival order.
-  queue_.emplace_back(block.data.substr(2), block.client->ID());
+  queue_.emplace_back(std::move(*payload), block.client->ID());
   window_->post(WM_DRIVER_MESSAGE);
 }
 

@@ -6,7 +6,11 @@
 //
 // Frames carry no header, length or checksum: a frame is one datagram or one
 // read of at most 2048 bytes. A reply repeats the command byte, adds an error
-// byte, then its data.
+// byte, then its data. Since a reply does not name its request, whatever is
+// waiting on the socket when a request goes out (a reply that came after its
+// timeout) is dropped first; only the repeats of one request take each
+// other's replies. Over TCP a reply shorter than its command's minimum is
+// read on until it is long enough or its one timeout ends.
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -62,8 +66,14 @@ class TCustomDriver {
   bool ClientConnected() const;
 
   // ---- exchange ----
+  // Drops what is waiting unread on the socket first (logged as a late reply).
   void SendFrame(std::string_view frame);
+  // One block, as it comes.
   std::string ReceiveFrame();
+  // The reply to `command`: over TCP, blocks are joined until the reply has
+  // its minimum length, carries an error byte or another command code, or
+  // its one timeout ends (what came then goes to the check).
+  std::string ReceiveReply(uint8_t command, size_t minimumLength);
   // Length, error byte, command code, minimum length: the first failure raises.
   static void CheckReply(std::string_view reply, uint8_t command, size_t minimumLength);
   std::string ExchangeOnce(std::string_view request, uint8_t command, size_t minimumLength);
@@ -89,6 +99,11 @@ class TCustomDriver {
   void SendAnswer(int32_t clientId, std::string_view line1, std::string_view line2);
   // The server, created when absent.
   TCustomServer& Server();
+  // The payload of a terminal message (0xAB, one byte, the payload), or
+  // nothing for any other data.
+  static std::optional<std::string> TerminalMessagePayload(std::string_view block);
+  // The answer frame: 0xAB, 0x00, 60, the two lines cut and padded to 30.
+  static std::string AnswerFrame(std::string_view line1, std::string_view line2);
   size_t QueuedMessages() const { return queue_.size(); }
 
   // ---- log ----
@@ -166,20 +181,29 @@ class TCustomDriver {
     const char* receivedPrefix;
     size_t maxFrame;  // longer frames raise -6 and are not sent
     bool modeCheck;   // a new connection is first guarded by CheckMode
+    bool stream;      // a reply may take more than one read
   };
-  // Opens the route's transport (with the mode check where it asks for one),
-  // then sends the frame; an empty frame only opens.
-  void SendOn(const TClientRoute& route, std::string_view frame);
+  // Drops a late reply (unless this is a repeat of the request just sent),
+  // opens the route's transport (with the mode check where it asks for
+  // one), then sends the frame; an empty frame only opens.
+  void SendOn(const TClientRoute& route, std::string_view frame, bool repeat = false);
   std::string ReceiveOn(const TClientRoute& route);
+  std::string ReceiveReplyOn(const TClientRoute& route, uint8_t command, size_t minimumLength);
   // The UDP route, whatever the client protocol (mode check, firmware).
   void SendUDP(std::string_view frame) { SendOn(udpRoute_, frame); }
   std::string ReceiveUDP() { return ReceiveOn(udpRoute_); }
   // Firmware frames check the command code before the error byte.
   static void CheckFirmwareReply(std::string_view reply, uint8_t command);
+  // Test seam: the routes carry frames through these transports instead of
+  // the sockets (nullptr keeps the socket transport).
+  void RouteThrough(IClientTransport* udp, IClientTransport* tcp);
 
  private:
   void changeConnection(const std::function<void()>& apply);
   void openRoute(const TClientRoute& route);
+  std::string exchange(std::string_view request, uint8_t command, size_t minimumLength,
+                       bool repeat);
+  void logReceived(const TClientRoute& route, const std::string& reply);
   void onServerData(TCustomServer* server, ws::SOCKET socket);
   void deliverMessages(const Message& message);
   void onLogLine(TLogFile& log);

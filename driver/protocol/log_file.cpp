@@ -48,7 +48,9 @@ void TLogFile::WriteLine(std::string_view text) {
   if (OnLine) OnLine(*this);
   if (fd_ < 0 && !fileName_.empty()) {
     // The driver holds the name in Windows-1251; the file system's names are UTF-8.
-    fd_ = ::open(ansiToUtf8(fileName_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // The log holds every frame, password tables among them: its owner's
+    // alone, and never through a link planted in its place.
+    fd_ = ::open(ansiToUtf8(fileName_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ >= 0) ::lseek(fd_, 0, SEEK_END);
   }
   if (fd_ < 0) return;

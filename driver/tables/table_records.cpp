@@ -29,10 +29,6 @@ const char* const kInvalidFieldValue = "Неверное значение пол
 const char* const kFieldRange = "Значения поля должны лежать в диапазоне %d..%d.";
 const char* const kInvalidIPAddress = "'%.*s' не является корректным IP адресом.";
 
-std::string invalidIPText(std::string_view text) {
-  return format(kInvalidIPAddress, static_cast<int>(text.size()), text.data());
-}
-
 std::string invalidFieldText(const TFieldRec& field) {
   return format(kInvalidFieldValue, static_cast<int>(field.Name.size()), field.Name.data());
 }
@@ -139,6 +135,10 @@ bool tryParseIPText(std::string_view text, IPBytes& bytes) {
   if (count != 4 || collected[3] == 255) return false;
   bytes = collected;
   return true;
+}
+
+std::string invalidIPText(std::string_view text) {
+  return format(kInvalidIPAddress, static_cast<int>(text.size()), text.data());
 }
 
 IPBytes parseIPText(std::string_view text) {

@@ -63,6 +63,8 @@ bool tryParseIPText(std::string_view text, IPBytes& bytes);
 // The same, raising -6 "'%s' не является корректным IP адресом." for an
 // invalid text.
 IPBytes parseIPText(std::string_view text);
+// "'%s' не является корректным IP адресом." for text.
+std::string invalidIPText(std::string_view text);
 
 // The Value that the bytes of a field read as: below 5 bytes the
 // little-endian number as fieldValueText of the type; from 5 bytes on the

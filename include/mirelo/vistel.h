@@ -191,6 +191,24 @@ class IVistelProgress : public IUnknown {
   ~IVistelProgress() = default;
 };
 
+inline constexpr IID IID_IVistelWindow{
+    0x5C1B7E0E, 0x3F4D, 0x4E52, {0x9A, 0x61, 0x2D, 0x8E, 0x47, 0xB0, 0x13, 0x6C}};
+
+// The control's visible window (40 x 40, its picture centred) for a Qt
+// container: window receives a new QWidget* that is a child of parent (a
+// QWidget*) and belongs to it. E_POINTER for a null output, E_NOTIMPL from
+// a library built without the dialogs, E_FAIL without a QApplication.
+class IVistelWindow : public IUnknown {
+ public:
+  using Base = IUnknown;
+  static constexpr const IID& kIid = IID_IVistelWindow;
+
+  virtual HRESULT CreateControlWindow(void* parent, void** window) = 0;
+
+ protected:
+  ~IVistelWindow() = default;
+};
+
 // A new driver object, by its programmatic identifier: from the registered
 // library when there is one, else from kVistelLibrary beside the runtime.
 // Statuses as createObject's.

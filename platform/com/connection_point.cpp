@@ -70,9 +70,61 @@ HRESULT ConnectionPoint::Unadvise(DWORD dwCookie) {
   return S_OK;
 }
 
+namespace {
+
+// A snapshot of the connections: sinks that connect or disconnect while a
+// caller walks it do not disturb the walk.
+class ConnectionEnumerator final : public ComObject<IEnumConnections> {
+ public:
+  ConnectionEnumerator(std::vector<CONNECTDATA> items, size_t position)
+      : items_(std::move(items)), position_(position) {
+    for (CONNECTDATA& item : items_) item.pUnk->AddRef();
+  }
+
+  HRESULT Next(ULONG cConnections, CONNECTDATA* rgcd, ULONG* pcFetched) override {
+    if (!rgcd || (cConnections != 1 && !pcFetched)) return E_POINTER;
+    ULONG fetched = 0;
+    for (; fetched < cConnections && position_ < items_.size(); ++fetched, ++position_) {
+      rgcd[fetched] = items_[position_];
+      rgcd[fetched].pUnk->AddRef();  // the caller releases what it receives
+    }
+    if (pcFetched) *pcFetched = fetched;
+    return fetched == cConnections ? S_OK : S_FALSE;
+  }
+  HRESULT Skip(ULONG cConnections) override {
+    size_t left = items_.size() - position_;
+    position_ += std::min<size_t>(left, cConnections);
+    return cConnections <= left ? S_OK : S_FALSE;
+  }
+  HRESULT Reset() override {
+    position_ = 0;
+    return S_OK;
+  }
+  HRESULT Clone(IEnumConnections** ppEnum) override {
+    if (!ppEnum) return E_POINTER;
+    *ppEnum = new ConnectionEnumerator(items_, position_);
+    (*ppEnum)->AddRef();
+    return S_OK;
+  }
+
+ private:
+  ~ConnectionEnumerator() override {
+    for (CONNECTDATA& item : items_) item.pUnk->Release();
+  }
+
+  std::vector<CONNECTDATA> items_;
+  size_t position_;
+};
+
+}  // namespace
+
 HRESULT ConnectionPoint::EnumConnections(IEnumConnections** ppEnum) {
-  if (ppEnum) *ppEnum = nullptr;
-  return E_NOTIMPL;
+  if (!ppEnum) return E_POINTER;
+  std::vector<CONNECTDATA> items;
+  for (const Sink& s : sinks_) items.push_back({s.sink.get(), s.cookie});
+  *ppEnum = new ConnectionEnumerator(std::move(items), 0);
+  (*ppEnum)->AddRef();
+  return S_OK;
 }
 
 std::vector<ComPtr<IUnknown>> ConnectionPoint::sinks() const {

@@ -29,8 +29,8 @@ struct CONNECTDATA {
   DWORD dwCookie;
 };
 
-// The enumerators are declared for the slot layout; this runtime's
-// connection points answer their requests with E_NOTIMPL.
+// IEnumConnectionPoints is declared for the slot layout only. A connection
+// point's IEnumConnections enumerates the sinks connected when it was made.
 class IEnumConnections : public IUnknown {
  public:
   static constexpr const IID& kIid = IID_IEnumConnections;

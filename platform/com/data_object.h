@@ -58,6 +58,18 @@ struct FORMATETC {
   DWORD tymed;
 };
 
+// The picture of a metafile medium (STGMEDIUM::hMetaFilePict points to
+// one). Linux has no metafiles: hMF holds a PNG image of cbMF bytes
+// instead, drawn at the picture's pixel size; xExt and yExt are the extent
+// in HIMETRIC units (0.01 mm), as a metafile's would be.
+struct METAFILEPICT {
+  LONG mm;
+  LONG xExt;
+  LONG yExt;
+  const void* hMF;
+  ULONG cbMF;
+};
+
 // The medium's handle is an opaque block here: whoever fills a medium
 // documents what its handle holds and releases it through pUnkForRelease.
 struct STGMEDIUM {
@@ -73,6 +85,17 @@ struct STGMEDIUM {
   };
   IUnknown* pUnkForRelease;
 };
+
+// Frees what a medium holds: its pUnkForRelease is released (a medium of
+// this runtime always has one when it holds anything), and the medium is
+// left empty.
+inline void ReleaseStgMedium(STGMEDIUM* medium) {
+  if (!medium) return;
+  if (medium->pUnkForRelease) medium->pUnkForRelease->Release();
+  medium->tymed = TYMED_NULL;
+  medium->hGlobal = nullptr;
+  medium->pUnkForRelease = nullptr;
+}
 
 class IAdviseSink;
 

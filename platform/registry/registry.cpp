@@ -1,9 +1,12 @@
 #include "platform/registry/registry.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -110,6 +113,22 @@ void forEachPart(std::string_view path, F f) {
   }
 }
 
+// Like create_directories, but each folder made is 0700.
+void createPrivateFolders(const std::filesystem::path& folder, std::error_code& error) {
+  error.clear();
+  if (std::filesystem::is_directory(folder, error)) return;
+  error.clear();
+  std::filesystem::path parent = folder.parent_path();
+  if (!parent.empty() && parent != folder) {
+    createPrivateFolders(parent, error);
+    if (error) return;
+  }
+  if (::mkdir(folder.c_str(), 0700) == 0) return;
+  int failure = errno;
+  if (failure == EEXIST && !std::filesystem::is_directory(folder)) failure = ENOTDIR;
+  if (failure != EEXIST) error = std::error_code(failure, std::generic_category());
+}
+
 std::string homeDirectory() {
   if (const char* home = std::getenv("HOME"); home && *home) return home;
   if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) return entry->pw_dir;
@@ -137,10 +156,17 @@ Registry::Registry(const std::string& path) : path_(path) {
   std::filesystem::path parent = std::filesystem::path(path).parent_path();
   if (!parent.empty()) {
     std::error_code error;
-    std::filesystem::create_directories(parent, error);
+    createPrivateFolders(parent, error);
     if (error)
       throw ERegistryError(format("Registry '%s': cannot create folder '%s': %s", path.c_str(),
                                   parent.c_str(), error.message().c_str()));
+  }
+  // The settings are the user's alone: a new file is made 0600 before SQLite
+  // opens it (its journal files take the same mode). An existing file or
+  // link is left as it is.
+  if (path != ":memory:") {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
   }
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                       nullptr) != SQLITE_OK) {

@@ -15,23 +15,17 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "forms/controls.h"
+#include "forms/qt_text.h"
 #include "platform/com/creation.h"
 #include "platform/message_loop.h"
 #include "responder/gui/fm_param.h"
 #include "responder/gui/price_list_model.h"
-#include "responder/gui/qt_text.h"
 #include "responder/settings.h"
 
 namespace mirelo {
 
 namespace {
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char16_t* caption) {
-  auto* button = new QPushButton(QString::fromUtf16(caption), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setAutoDefault(false);
-  return button;
-}
 
 QString applicationTitle() { return QString::fromUtf16(u"Тест Vistel"); }
 
@@ -136,9 +130,9 @@ void TfmMain::buildControls() {
   connect(btnClear, &QPushButton::clicked, this, &TfmMain::clearClicked);
   connect(btnDriver, &QPushButton::clicked, this, &TfmMain::driverClicked);
   connect(btnParam, &QPushButton::clicked, this, &TfmMain::paramClicked);
-  // clicked, not toggled: setting the box to the server's state must not
-  // run the action again.
-  connect(chbPortOpened, &QCheckBox::clicked, this, &TfmMain::portOpenedClicked);
+  // toggled, so that the mouse, the keyboard and accessibility tools all
+  // act; the box is set to the server's state under a signal blocker.
+  connect(chbPortOpened, &QCheckBox::toggled, this, &TfmMain::portOpenedClicked);
   connect(btnClose, &QPushButton::clicked, this, &QWidget::close);
 
   // The grid follows all four edges; the buttons keep to the right edge, the

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "forms/controls.h"
+
 namespace mirelo {
 
 TfmParam::TfmParam(QWidget* parent) : QDialog(parent) {
@@ -28,24 +30,14 @@ TfmParam::TfmParam(QWidget* parent) : QDialog(parent) {
   edtLine2->setObjectName(QStringLiteral("edtLine2"));
   edtLine2->setMaxLength(kMaxLineLength);
   lblLine2->setBuddy(edtLine2);
-  btnOK = new QPushButton(QStringLiteral("OK"), this);
-  btnOK->setObjectName(QStringLiteral("btnOK"));
-  btnOK->setDefault(true);
-  btnCancel = new QPushButton(QString::fromUtf16(u"Отмена"), this);
-  btnCancel->setObjectName(QStringLiteral("btnCancel"));
-  connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
   // Escape rejects a QDialog as well: the cancel button's role.
-  connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  QHBoxLayout* buttons = makeOkCancelRow(this, btnOK, btnCancel);
 
   auto* fields = new QGridLayout;
   fields->addWidget(lblLine1, 0, 0);
   fields->addWidget(edtLine1, 0, 1);
   fields->addWidget(lblLine2, 1, 0);
   fields->addWidget(edtLine2, 1, 1);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(btnOK);
-  buttons->addWidget(btnCancel);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(lblErrMessage);
   layout->addLayout(fields);

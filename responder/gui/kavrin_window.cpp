@@ -9,7 +9,7 @@
 
 #include "platform/cp1251.h"
 #include "responder/gui/fm_main.h"
-#include "responder/gui/qt_text.h"
+#include "forms/qt_text.h"
 #include "responder/line_output.h"
 #include "responder/options.h"
 #include "responder/settings.h"

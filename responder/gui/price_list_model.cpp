@@ -1,6 +1,6 @@
 #include "responder/gui/price_list_model.h"
 
-#include "responder/gui/qt_text.h"
+#include "forms/qt_text.h"
 
 namespace mirelo {
 

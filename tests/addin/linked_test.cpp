@@ -116,8 +116,12 @@ class FrameHost : public IDialogHost {
  public:
   ComPtr<IVistelControl> control;
   BYTE shownInside = 0xFF;
-  void ShowProperties(TVistel&) override { shownInside = control->GetPropertyFrameShown(); }
-  void ShowTables(TVistel&) override {}
+  std::vector<CLSID> pages;
+  void ShowProperties(IVistel4&, std::span<const CLSID> declared) override {
+    shownInside = control->GetPropertyFrameShown();
+    pages.assign(declared.begin(), declared.end());
+  }
+  void ShowTables(IVistel4&) override {}
   void AboutBox(const char*, const char*) override {}
 };
 
@@ -132,8 +136,24 @@ TEST_F(LinkedAddinTest, TheOwnInterfaceTellsWhileThePropertyFrameIsUp) {
   registerDialogHost(nullptr);
   EXPECT_EQ(code, 0);
   EXPECT_EQ(frames.shownInside, 1);
+  EXPECT_EQ(frames.pages, std::vector<CLSID>{CLASS_VistelPropertyPage})
+      << "the one page the class declares";
   EXPECT_EQ(frames.control->GetPropertyFrameShown(), 0);
   frames.control = nullptr;
+}
+
+TEST_F(LinkedAddinTest, ContainersFindThePropertyNotificationsAndNoWindowWithoutTheDialogs) {
+  ComPtr<Tole1C> object(new Tole1C());
+  ComPtr<IUnknown> identity(object->identity());
+  ComPtr<IConnectionPoint> point;
+  EXPECT_EQ(identity.as<IConnectionPointContainer>()->FindConnectionPoint(IID_IPropertyNotifySink,
+                                                                          point.put()),
+            S_OK);
+  ComPtr<IVistelWindow> window = identity.as<IVistelWindow>();
+  ASSERT_TRUE(window);
+  void* created = &created;
+  EXPECT_EQ(window->CreateControlWindow(nullptr, &created), E_NOTIMPL);
+  EXPECT_EQ(created, nullptr);
 }
 
 TEST_F(LinkedAddinTest, TheLinkedServerAnswersLikeTheLibrary) {

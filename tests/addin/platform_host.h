@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/addin/addin_interfaces.h"
+#include "mirelo/addin_interfaces.h"
 #include "mirelo/vistel.h"
 #include "platform/com/class_factory.h"
 #include "platform/message_loop.h"

@@ -44,10 +44,6 @@ TEST_F(VistelTest, WritesOutOfRangeAnswerAsThePartSays) {
   EXPECT_EQ(host.put("LDIndex", 99), "Недопустимое значение");
   EXPECT_EQ(host.put("LDIndex", 5), "Логическое устройство не найдено");
   EXPECT_EQ(host.put("LDName", std::string(21, 'x').c_str()), "Недопустимое значение");
-  host.put("ClientTimeout", 300);
-  EXPECT_EQ(host.put("ClientTimeout", 65536), "Недопустимое значение");
-  EXPECT_EQ(host.getInt("ClientTimeout"), 65536) << "the device keeps the value";
-  EXPECT_EQ(host.call("Connect"), -6);
   EXPECT_EQ(host.put("ClientTimeout", 70000), "");
   EXPECT_EQ(host.object.get() != nullptr, true);
   // The driver core took the low 16 bits.
@@ -59,6 +55,79 @@ TEST_F(VistelTest, WritesOutOfRangeAnswerAsThePartSays) {
   EXPECT_EQ(host.getInt("RowNumber"), 0x2345);
   host.put("DeviceCode", 4);
   EXPECT_EQ(host.getText("DeviceCodeDescription"), "Неизвестный код устройства");
+}
+
+// A write that fails changes nothing, in the object or in the store.
+TEST_F(VistelTest, RefusedWritesChangeNothing) {
+  const std::string range = "Недопустимое значение\r\nЗначение должно лежать в диапазоне 0..65535.";
+  const std::string minimum = "Недопустимое значение\r\nЗначение должно быть не меньше 1.";
+  const struct {
+    const char* member;
+    Variant value;
+    std::string refusal;
+  } cases[] = {
+      {"ClientTimeout", Variant(0), "Недопустимое значение"},
+      {"ClientTimeout", Variant(65536), "Недопустимое значение"},
+      {"ClientPort", Variant(-1), range},
+      {"ClientPort", Variant(99999), range},
+      {"ServerPort", Variant(70000), range},
+      {"RepeatCount", Variant(0), minimum},
+      {"RepeatCount", Variant(-5), minimum},
+      {"ClientIP", Variant::fromAnsi(std::string(100000, '1')),
+       "'1111111111111111...' не является корректным IP адресом."},
+      {"ClientIP", Variant::fromAnsi("1.2.3"), "'1.2.3' не является корректным IP адресом."},
+      {"ClientIP", Variant::fromAnsi("127.0.0.255"),
+       "'127.0.0.255' не является корректным IP адресом."},
+  };
+  {
+    test::Host host;
+    for (const auto& c : cases) {
+      std::string before = host.getText(c.member);
+      EXPECT_EQ(host.put(c.member, c.value), c.refusal) << c.member;
+      EXPECT_EQ(host.getText(c.member), before) << c.member;
+    }
+    EXPECT_EQ(host.put("ClientPort", 0), "");
+    EXPECT_EQ(host.put("ClientIP", "127.000.000.001"), "") << "what SetIPAddress takes";
+  }
+  test::Host again;
+  EXPECT_EQ(again.getInt("ClientTimeout"), 3000);
+  EXPECT_EQ(again.getInt("RepeatCount"), 3);
+  EXPECT_EQ(again.getInt("ServerPort"), 2004);
+  EXPECT_EQ(again.getInt("ClientPort"), 0);
+}
+
+// A store that cannot be read: the defaults, the reason from SaveParams and
+// in the log, and the store left as it was.
+TEST_F(VistelTest, AnUnusableStoreGivesTheDefaultsAndIsNotWrittenOver) {
+  std::string garbage(4096, '\x5A');
+  {
+    std::ofstream(registry.path("garbage.db"), std::ios::binary) << garbage;
+    std::ofstream(registry.path("file")) << "x";
+  }
+  for (const std::string& store :
+       {registry.path("garbage.db"), registry.path("file") + "/registry.db"}) {
+    SCOPED_TRACE(store);
+    setenv("MIRELO_REGISTRY", store.c_str(), 1);
+    {
+      test::Host host;
+      host.connectSink();
+      EXPECT_EQ(host.getInt("LDCount"), 1);
+      EXPECT_EQ(host.getInt("LDNumber"), 1);
+      EXPECT_EQ(host.getText("ClientIP"), "192.168.0.166");
+      EXPECT_EQ(host.getInt("ServerPort"), 2004);
+      EXPECT_EQ(host.put("LDName", "Новое"), "");
+      host.put("LogFileName", registry.path("driver.log").c_str());
+      host.put("LogEnabled", Variant(true));
+      EXPECT_EQ(host.call("SaveParams"), -199);
+      std::string reason = host.resultText();
+      EXPECT_EQ(reason.rfind("Registry '" + store + "'", 0), 0u) << reason;
+      auto lines = host.sink->of(DISPID_LogEvent);
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_EQ(lines[0].data.substr(24), "Settings not saved: " + reason);
+    }
+    std::ifstream in(registry.path("garbage.db"), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), garbage);
+  }
 }
 
 TEST_F(VistelTest, TextCrossesTheBoundaryAndBinaryMembersKeepEveryByte) {
@@ -309,9 +378,10 @@ TEST_F(VistelTest, SetIPAddressMovesTheTerminalAndFollowsIt) {
   EXPECT_TRUE(sim.journal().empty()) << "writing the address sends nothing";
   EXPECT_EQ(host.call("SetIPAddress"), 0) << host.resultText();
   EXPECT_EQ(sim.newAddress(), "127.0.0.9");
-  host.put("ClientIP", "not an address");
-  EXPECT_EQ(host.call("SetIPAddress"), -6);
-  EXPECT_EQ(host.resultText(), "'not an address' не является корректным IP адресом.");
+  // An address SetIPAddress would refuse is refused as it is written.
+  EXPECT_EQ(host.put("ClientIP", "not an address"),
+            "'not an address' не является корректным IP адресом.");
+  EXPECT_EQ(host.getText("ClientIP"), "127.0.0.9");
 }
 
 }  // namespace

@@ -108,9 +108,22 @@ TEST_F(ConnectionPointTest, TheContainerFindsItsPointByInterface) {
   EXPECT_EQ(source_->FindConnectionPoint(DIID_IFooEvents, nullptr), E_POINTER);
   ComPtr<IEnumConnectionPoints> enumPoints;
   EXPECT_EQ(source_->EnumConnectionPoints(enumPoints.put()), E_NOTIMPL);
-  ComPtr<IEnumConnections> enumConnections;
-  EXPECT_EQ(point_->EnumConnections(enumConnections.put()), E_NOTIMPL);
-  EXPECT_FALSE(enumConnections);
+}
+
+TEST_F(ConnectionPointTest, EnumeratingConnectionsWalksASnapshot) {
+  DWORD first = advise(0), second = advise(1);
+  ComPtr<IEnumConnections> connections;
+  ASSERT_EQ(point_->EnumConnections(connections.put()), S_OK);
+  ASSERT_EQ(point_->Unadvise(first), S_OK) << "a sink leaving during the walk";
+  CONNECTDATA data[3]{};
+  ULONG fetched = 0;
+  EXPECT_EQ(connections->Next(3, data, &fetched), S_FALSE);
+  ASSERT_EQ(fetched, 2u);
+  EXPECT_EQ(data[0].dwCookie, first);
+  EXPECT_EQ(data[1].dwCookie, second);
+  for (ULONG i = 0; i < fetched; ++i) data[i].pUnk->Release();
+  EXPECT_EQ(connections->Next(1, data, nullptr), S_FALSE);
+  EXPECT_EQ(point_->EnumConnections(nullptr), E_POINTER);
 }
 
 TEST_F(ConnectionPointTest, FiredEventsReachEverySinkInOrderWithTheirArguments) {

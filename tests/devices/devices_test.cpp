@@ -522,7 +522,10 @@ TEST_F(DevicesStore, DeviceWithoutNumberIsDroppedOnTheNextLoad) {
   EXPECT_EQ(numbersOf(devices), (std::vector<int32_t>{0, 1, 2}));
   EXPECT_EQ(devices.Items(0)->DeviceName(), "Без номера");
   expectCode([&] { devices.SelectByNumber(0); }, ResultCode::InvalidValue, ResultText::InvalidValue);
-  devices.Save(registry);
+  // A whole list written over the store (never loaded) drops it.
+  TDevices whole;
+  fill(whole, {0, 1, 2});
+  whole.Save(registry);
   EXPECT_TRUE(devicesKey().keyExists("Device0"));
   TDevices next;
   next.Load(registry);
@@ -590,6 +593,63 @@ TEST_F(DevicesStore, FailedSaveLeavesTheOldList) {
   EXPECT_EQ(numbersOf(loaded), (std::vector<int32_t>{2, 4, 5, 6}));
   EXPECT_EQ(loaded.CurrentNumber(), 6);
   EXPECT_EQ(loaded.Items(0)->DeviceName(), "Новый");
+}
+
+// A loaded list writes only its own changes, against the store as it is
+// then: what another list (another process) changed meanwhile survives.
+TEST_F(DevicesStore, SaveWritesOnlyChangesAndKeepsOtherListsChanges) {
+  TDevices seed;
+  fill(seed, {1, 2, 3});
+  seed.Save(registry);
+  TDevices a, b;
+  a.Load(registry);
+  b.Load(registry);
+  registry.failAfterWrites(0);
+  a.Save(registry);  // nothing changed: nothing written, so nothing fails
+  registry.failAfterWrites(-1);
+
+  a.Items(0)->SetClientPort(1111);
+  a.SetIndex(2);
+  a.DeleteCurrent();  // device 3
+  a.Add();            // takes number 3 again: a new device
+  a.Items(2)->SetDeviceName("A3");
+  b.Items(1)->SetDeviceName("B2");
+  b.Add();  // number 4
+  b.Items(3)->SetDeviceName("B4");
+  b.Save(registry);
+  a.Save(registry);
+
+  TDevices loaded;
+  loaded.Load(registry);
+  EXPECT_EQ(numbersOf(loaded), (std::vector<int32_t>{1, 2, 3, 4}));
+  EXPECT_EQ(loaded.Items(0)->ClientPort(), 1111);
+  EXPECT_EQ(loaded.Items(1)->DeviceName(), "B2");
+  EXPECT_EQ(loaded.Items(2)->DeviceName(), "A3");
+  EXPECT_EQ(loaded.Items(3)->DeviceName(), "B4");
+  EXPECT_EQ(loaded.CurrentNumber(), 3) << "a's selection, the last saved";
+}
+
+// Two lists that add a device at once: the second to save moves its own to
+// a number free in both, so neither is lost.
+TEST_F(DevicesStore, DevicesAddedAtOnceKeepBoth) {
+  TDevices seed;
+  fill(seed, {1});
+  seed.Save(registry);
+  TDevices a, b;
+  a.Load(registry);
+  b.Load(registry);
+  a.Add()->SetDeviceName("A");
+  b.Add()->SetDeviceName("B");
+  a.Save(registry);
+  b.Save(registry);
+  EXPECT_EQ(b.CurrentNumber(), 3);
+  EXPECT_EQ(b.CurrentName(), "B");
+  TDevices loaded;
+  loaded.Load(registry);
+  EXPECT_EQ(numbersOf(loaded), (std::vector<int32_t>{1, 2, 3}));
+  EXPECT_EQ(loaded.Items(1)->DeviceName(), "A");
+  EXPECT_EQ(loaded.Items(2)->DeviceName(), "B");
+  EXPECT_EQ(loaded.CurrentNumber(), 3);
 }
 
 TEST_F(DevicesStore, SaveInsideAnOuterTransactionIsUndoneWithIt) {

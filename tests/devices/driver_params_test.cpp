@@ -99,6 +99,20 @@ TEST_F(ParamsStore, WriteStoresUnchangedDefaultsToo) {
   EXPECT_EQ(key.readString(Value::LogFileName), "/opt/korvex/libmirelo.log");
 }
 
+TEST_F(ParamsStore, ChangesWriteOnlyWhatDiffers) {
+  TDriverParams before = defaults();
+  registry.failAfterWrites(0);
+  WriteParamChanges(registry, before, before);  // nothing to write, so nothing fails
+  registry.failAfterWrites(-1);
+  EXPECT_FALSE(registry.keyExists(RegistryRoot::CurrentUser, RegistryLayout::ParamsKey));
+  TDriverParams after = before;
+  after.ServerPort = 2100;
+  after.LogEnabled = true;
+  WriteParamChanges(registry, after, before);
+  EXPECT_EQ(paramsKey().valueNames(), (std::vector<std::string>{"LogEnabled", "ServerPort"}));
+  EXPECT_EQ(paramsKey().readInteger(Value::ServerPort), 2100);
+}
+
 TEST_F(ParamsStore, ServerProtocolOutsideZeroAndOneIsIgnored) {
   struct {
     int32_t stored;

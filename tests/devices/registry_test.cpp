@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,24 @@ std::string allBytes() {
 }
 
 // ---- file location -------------------------------------------------------
+
+// Settings are the user's alone: new folders 0700, the file 0600.
+TEST(RegistryFile, IsCreatedForItsOwnerAlone) {
+  TempDirectory dir;
+  std::filesystem::path file = dir.path() / "a" / "b" / "registry.db";
+  {
+    Registry registry(file.string());
+    registry.openKey(RegistryRoot::CurrentUser, "X", true)->writeInteger("V", 1);
+  }
+  auto mode = [](const std::filesystem::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 0777;
+  };
+  EXPECT_EQ(mode(dir.path() / "a"), 0700u);
+  EXPECT_EQ(mode(dir.path() / "a" / "b"), 0700u);
+  EXPECT_EQ(mode(file), 0600u);
+}
 
 struct PathCase {
   const char* registryEnv;

@@ -152,5 +152,26 @@ TEST_F(BinaryTest, RunExitStatus) {
   }
 }
 
+// Two programs that hold the settings at once and change different devices
+// (one adding one): each saves only its own changes, so both survive.
+TEST_F(BinaryTest, TwoProgramsChangingDifferentDevicesKeepBoth) {
+  ASSERT_EQ(mirelo({"devices", "add", "--name", "two"}).code, 0);
+  Child a({"shell"}), b({"shell"});
+  for (Child* child : {&a, &b}) {
+    child->send("LDCount\n");
+    ASSERT_EQ(child->out.next(), "LDCount=2") << "the settings are loaded";
+  }
+  a.send("LDNumber=1\nClientPort=1111\n");
+  b.send("LDNumber=2\nClientPort=2222\nAddLD\nLDName=three\n");
+  EXPECT_EQ(b.out.next(), utf8("AddLD: 0 Ошибок нет"));
+  EXPECT_EQ(b.exitCode(), 0);
+  EXPECT_EQ(a.exitCode(), 0);
+  Result r = mirelo({"devices"});
+  ASSERT_EQ(r.out.size(), 4u) << r.err;
+  EXPECT_NE(r.out[1].find("1111"), std::string::npos) << r.out[1];
+  EXPECT_NE(r.out[2].find("2222"), std::string::npos) << r.out[2];
+  EXPECT_NE(r.out[3].find("three"), std::string::npos) << r.out[3];
+}
+
 }  // namespace
 }  // namespace mirelo::test

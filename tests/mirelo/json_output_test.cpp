@@ -17,7 +17,7 @@ TEST(JsonOutputTest, EscapesStrings) {
       {u"\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
       {std::u16string(1, u'\0'), "\"\\u0000\""},
       {u"\x01\x1F", "\"\\u0001\\u001f\""},
-      {u"/\x7F", "\"/\x7F\""},
+      {u"/\x7F\x98", "\"/\\u007f\\u0098\""},
       {ansiToWide("Ошибок нет"), "\"" + test::utf8("Ошибок нет") + "\""},
   };
   for (const auto& [text, json] : cases) EXPECT_EQ(jsonString(text), json) << json;

@@ -7,6 +7,7 @@
 
 #include "command_test_support.h"
 #include "platform/format.h"
+#include "platform/registry/registry.h"
 
 namespace mirelo::test {
 namespace {
@@ -74,8 +75,15 @@ TEST_F(DevicesCommandTest, DeletingTheCurrentDeviceSelectsTheNextOne) {
 }
 
 TEST_F(DevicesCommandTest, ADeviceThatCannotBeAppliedIsStillListedSelectedAndMended) {
-  // A host stored a timeout of 0, which the driver core refuses.
-  ASSERT_EQ(mirelo({"run", "LDNumber=1", "ClientTimeout=0"}).code, 1);
+  // A timeout of 0 in the store (written by hand or an older version), which
+  // the driver core refuses and the object no longer takes.
+  {
+    Registry registry(std::getenv("MIRELO_REGISTRY"));
+    RegistryKey device = *registry.openKey(
+        RegistryRoot::CurrentUser, "Software\\Korvex\\Mirelo\\Mirelo\\Devices\\Device1", true);
+    device.writeInteger("DeviceNumber", 1);
+    device.writeInteger("Timeout", 0);
+  }
   ASSERT_EQ(mirelo({"devices", "add", "--address", "127.0.0.1", "--port", std::to_string(sim_.port()), "--protocol",
                     "udp", "--timeout", "500"})
                 .code,
@@ -94,6 +102,33 @@ TEST_F(DevicesCommandTest, ADeviceThatCannotBeAppliedIsStillListedSelectedAndMen
   EXPECT_EQ(mirelo({"devices", "select", "1"}).code, 0);
   EXPECT_EQ(mirelo({"run", "LDNumber", "ClientTimeout"}).out,
             (std::vector<std::string>{"LDNumber=1", "ClientTimeout=200"}));
+}
+
+TEST_F(DevicesCommandTest, AnUnreadableStoreIsToldAndFails) {
+  std::string store = writeFile("garbage.db", std::string(4096, 'Z'));
+  ::setenv("MIRELO_REGISTRY", store.c_str(), 1);
+  for (const char* command : {"devices", "server", "status"}) {
+    Result r = mirelo({command});
+    EXPECT_EQ(r.code, 1) << command;
+    EXPECT_EQ(
+        r.err.rfind("mirelo: the settings file could not be read (Registry '" + store + "'", 0), 0u)
+        << r.err;
+    EXPECT_EQ(r.out.size(), std::string(command) == "status"    ? 0u
+                            : std::string(command) == "devices" ? 2u
+                                                                : 5u);
+  }
+  EXPECT_EQ(readFile(store), std::string(4096, 'Z'));
+}
+
+TEST_F(DevicesCommandTest, ControlCharactersOfStoredTextsAreEscaped) {
+  ASSERT_EQ(mirelo({"devices", "rename",
+                    "A\x1B[2J\x07"
+                    "B"})
+                .code,
+            0);
+  Result r = mirelo({"devices"});
+  ASSERT_EQ(r.out.size(), 2u);
+  EXPECT_NE(r.out[1].find("A\\x1B[2J\\x07B"), std::string::npos) << r.out[1];
 }
 
 TEST_F(DevicesCommandTest, TheDriversRefusalsAreFailuresWithCodeAndText) {

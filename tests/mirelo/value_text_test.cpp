@@ -25,7 +25,7 @@ TEST(ValueTextTest, EscapesBackslashLineEndsTabsAndControls) {
       {u"\r\n\t", "\\r\\n\\t"},
       {std::u16string(1, u'\0'), "\\x00"},
       {u"\x01\x1F\x1B", "\\x01\\x1F\\x1B"},
-      {u" \x7F", " \x7F"},  // only characters below 0x20 are escaped
+      {u" \x7F\x98\x9B", " \\x7F\\x98\xC2\x9B"},  // DEL and the C1 control of Windows-1251 too
       {u"\u041C\u0438\u0440", "\xD0\x9C\xD0\xB8\xD1\x80"},  // UTF-8 out
       {u"\\x41", "\\\\x41"},
   };

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "forms/qt_text.h"
 #include "mirelo/vistel.h"
 #include "testbench/fm_main.h"
-#include "testbench/qt_text.h"
 #include "tools/termsim/termsim.h"
 
 namespace mirelo::test {

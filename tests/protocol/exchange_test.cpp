@@ -2,9 +2,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
-#include "driver/protocol/custom_driver.h"
 #include "driver/errors/driver_error.h"
+#include "driver/protocol/custom_driver.h"
 #include "outcome.h"
 #include "platform/format.h"
 #include "test_support.h"
@@ -241,15 +242,78 @@ TEST(Settings, EachExchangeGoesOverTheTransportOfTheCurrentProtocolAndPort) {
       << "a fresh connection after each change";
 }
 
-TEST(Settings, ReplyInTwoTcpSegmentsIsNotReassembled) {
+TEST(Settings, ATcpReplyInTwoSegmentsIsReadAsOne) {
   Bench b(ptTCP);
   termsim::Faults faults;
   faults.splitReply = true;
   faults.onlyCommand = 0xBB;
   b.sim.setFaults(faults);
+  EXPECT_EQ(b.driver.ExchangeOnce("\xBB", 0xBB, 29).size(), 29u);
+  // One that never reaches its minimum is checked when its timeout ends.
+  faults.splitReply = false;
+  faults.truncateTo = 14;
+  b.sim.setFaults(faults);
   ResultOf r = outcome([&] { b.driver.ExchangeOnce("\xBB", 0xBB, 29); });
   EXPECT_EQ(r.code, -15);
   EXPECT_EQ(r.text, "Длина принятого кадра (14) меньше минимальной длины кадра (29).");
+  // An error reply is whole at two bytes.
+  b.sim.clearFaults();
+  faults = {};
+  faults.errorFor[0xBB] = 217;
+  b.sim.setFaults(faults);
+  EXPECT_EQ(outcome([&] { b.driver.ExchangeOnce("\xBB", 0xBB, 29); }).code, 217);
+  EXPECT_EQ(b.driver.LastFrameReceived(), "\xBB\xD9");
+}
+
+// Replies do not name their request: one that comes after its timeout is
+// dropped when the next request goes out, whatever the command and transport.
+TEST(LateReply, IsNeverTakenForTheNextRequest) {
+  using Read = std::function<std::string(TCustomDriver&, termsim::Simulator&, int)>;
+  const struct {
+    const char* name;
+    uint8_t command;
+    Read read;  // the k-th of two different answers
+  } cases[] = {
+      {"status", 0xBB,
+       [](TCustomDriver& d, termsim::Simulator& sim, int k) {
+         termsim::StatusInfo status = sim.status();
+         status.setSerialNumber(static_cast<uint16_t>(k + 1));
+         sim.setStatus(status);
+         return std::to_string(d.ReadStatus().SerialNumber);
+       }},
+      {"table", 0xBD, [](TCustomDriver& d, termsim::Simulator&, int k) { return d.ReadTable(k); }},
+      {"memory block", 0x83,
+       [](TCustomDriver& d, termsim::Simulator&, int k) { return d.ReadDataBlock(0, k).Data; }},
+  };
+  for (TProtocol protocol : {ptUDP, ptTCP}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (protocol == ptTCP ? " over TCP" : " over UDP"));
+      Bench b(protocol, 200);
+      b.driver.SetRepeatCount(1);
+      std::vector<std::string> lines;
+      b.driver.OnLog = [&](const std::string& line) { lines.push_back(line.substr(24)); };
+      b.driver.SetLogEnabled(true);
+      std::string first = c.read(b.driver, b.sim, 0);
+      size_t lateBytes = b.driver.LastFrameReceived().size();
+      std::string second = c.read(b.driver, b.sim, 1);
+      ASSERT_NE(first, second);
+
+      termsim::Faults faults;
+      faults.delayMs = 400;
+      faults.onlyCommand = c.command;
+      faults.once = true;
+      b.sim.setFaults(faults);
+      EXPECT_EQ(outcome([&] { c.read(b.driver, b.sim, 0); }).code, -1);
+      ws::SOCKET socket =
+          protocol == ptTCP ? b.driver.TCPClient().Handle() : b.driver.UDPClient().Handle();
+      ASSERT_EQ(ws::waitReady(socket, false, 5000), 1) << "the late reply has come";
+      lines.clear();
+      EXPECT_EQ(c.read(b.driver, b.sim, 1), second);
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(lines[0],
+                format("discarded %d bytes of a late reply", static_cast<int>(lateBytes)));
+    }
+  }
 }
 
 TEST(Settings, TheTerminalClosingItsConnectionIsSurvived) {

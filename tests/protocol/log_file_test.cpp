@@ -1,6 +1,7 @@
 #include "driver/protocol/log_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -158,6 +159,27 @@ TEST(LogFile, ARussianFileNameIsAUtf8NameOnDisk) {
   EXPECT_EQ(access(onDisk.c_str(), F_OK), 0);
   ::unlink(onDisk.c_str());
   ::rmdir(folder.c_str());
+}
+
+// The log holds every frame: it is its owner's alone, and a link planted
+// where it is to be created is not followed.
+TEST(LogFile, IsCreatedForItsOwnerAloneAndNeverThroughALink) {
+  TempLog log, victim;
+  TLogFile file;
+  file.SetFileName(log.path);
+  file.SetEnabled(true);
+  file.WriteLine("one");
+  struct stat info {};
+  ASSERT_EQ(::stat(log.path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  file.SetEnabled(false);
+  ::unlink(log.path.c_str());
+  std::ofstream(victim.path) << "kept";
+  ASSERT_EQ(::symlink(victim.path.c_str(), log.path.c_str()), 0);
+  file.SetEnabled(true);
+  file.WriteLine("two");
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(victim.read(), "kept");
 }
 
 }  // namespace

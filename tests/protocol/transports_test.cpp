@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
-
-#include "outcome.h"
 #include <unistd.h>
 
-#include "driver/protocol/clients.h"
+#include <atomic>
+#include <thread>
+
+#include "destination_barrier.h"
 #include "driver/errors/driver_error.h"
+#include "driver/protocol/clients.h"
+#include "outcome.h"
 #include "platform/format.h"
 #include "test_support.h"
 
@@ -49,6 +52,28 @@ TEST(UDPClient, EachDatagramIsOneReplyAndEmptyDatagramsAreSkipped) {
   EXPECT_EQ(client.Receive(), "second");
 }
 
+TEST(UDPClient, DatagramsThatAreNoReplyDoNotExtendTheWait) {
+  test::UdpPeer peer;
+  TUDPClient client;
+  aim(client, peer.port, 300);
+  client.Send("\xBB");
+  ASSERT_EQ(peer.receive(), "\xBB");
+  std::atomic<bool> stop{false};
+  std::thread emptyDatagrams([&] {
+    for (int i = 0; i < 500 && !stop; ++i) {
+      peer.reply("");
+      ::usleep(10000);
+    }
+  });
+  uint32_t start = GetTickCount();
+  ResultOf r = outcome([&] { client.Receive(); });
+  uint32_t elapsed = GetTickCount() - start;
+  stop = true;
+  emptyDatagrams.join();
+  EXPECT_EQ(r.code, -1);
+  EXPECT_LT(elapsed, 2500u) << "one timeout of 300 ms, not one per datagram";
+}
+
 TEST(UDPClient, NothingIsOpenedForAnEmptySendOrABadPort) {
   TUDPClient client;
   client.SetAddress("127.0.0.1");
@@ -63,6 +88,7 @@ TEST(UDPClient, NothingIsOpenedForAnEmptySendOrABadPort) {
 }
 
 TEST(UDPClient, ForeignAddressIsRefusedUnderTheLoopbackRule) {
+  test::DestinationBarrier barrier;
   TUDPClient client;
   client.SetAddress("192.168.0.166");
   client.SetPort("1002");
@@ -70,6 +96,7 @@ TEST(UDPClient, ForeignAddressIsRefusedUnderTheLoopbackRule) {
   EXPECT_EQ(r.code, -199);
   EXPECT_EQ(r.text, "10051, WSAENETUNREACH: Network is unreachable");
   EXPECT_FALSE(client.Connected());
+  EXPECT_TRUE(barrier.reached.empty());
 }
 
 TEST(TCPClient, RefusedConnectNamesTheSocketError) {

@@ -40,8 +40,7 @@ class Headless : public testing::Test {
       port_ = test::freePort(protocol);
       test::storeServerSettings(protocol, port_);
       kavrin_ = std::make_unique<KavrinProcess>(
-          std::vector<std::string>{"--headless", "--prices", pricesPath_, "--settings",
-                                   settingsPath_},
+          withExtra({"--headless", "--prices", pricesPath_, "--settings", settingsPath_}),
           stdoutUnread);
       if (stdoutUnread) {
         // Ready when it answers: its notices are not read.
@@ -53,6 +52,10 @@ class Headless : public testing::Test {
       if (kavrin_->allOutput().find("10048") == std::string::npos) break;
     }
     FAIL() << "kavrin did not start:\n" << kavrin_->allOutput();
+  }
+  std::vector<std::string> withExtra(std::vector<std::string> args) const {
+    args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
+    return args;
   }
   termsim::ScanResult scan(std::string_view barcode) {
     return termsim::scan("127.0.0.1", port_, barcode, protocol_ == 0, 5000);
@@ -72,6 +75,7 @@ class Headless : public testing::Test {
   int32_t protocol_ = 1;
   uint16_t port_ = 0;
   std::string pricesPath_, settingsPath_;
+  std::vector<std::string> extraArgs_;
   std::unique_ptr<KavrinProcess> kavrin_;
 };
 
@@ -95,6 +99,16 @@ TEST_F(Headless, AnswersFoundAndNotFoundOverTcp) {
   EXPECT_TRUE(kavrin_->waitForLine("code=\"\" found"));
   stop();
   EXPECT_TRUE(kavrin_->waitForLine("kavrin: SIGTERM, server closed"));
+}
+
+TEST_F(Headless, QuietAnswersAlikeAndPrintsOnlyItsNotices) {
+  extraArgs_ = {"--quiet"};
+  start(0);
+  expectAnswer("4607001234562\r", "Молоко 3,2% 1 л", "Цена: 89.90 руб.");
+  expectAnswer("0000000000000", "Not found", "Not found");
+  stop();
+  EXPECT_TRUE(kavrin_->waitForLine("kavrin: SIGTERM, server closed"));
+  EXPECT_EQ(kavrin_->allOutput().find("code="), std::string::npos) << kavrin_->allOutput();
 }
 
 TEST_F(Headless, AnswersFoundAndNotFoundOverUdp) {

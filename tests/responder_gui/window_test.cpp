@@ -2,6 +2,7 @@
 // buttons, the column layout, the server check box and the parameters dialog.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -18,12 +20,12 @@
 #include <fstream>
 #include <thread>
 
+#include "forms/qt_text.h"
 #include "mirelo/vistel.h"
 #include "platform/format.h"
 #include "responder/gui/fm_main.h"
 #include "responder/gui/fm_param.h"
 #include "responder/gui/price_list_model.h"
-#include "responder/gui/qt_text.h"
 #include "test_support.h"
 #include "tools/termsim/scanner.h"
 
@@ -277,11 +279,43 @@ TEST_F(Window, LoadingAndSavingThePriceList) {
   EXPECT_EQ(window->model().rowCount(), 0);
 }
 
-TEST_F(Window, TheDriverButtonShowsAFailureOfShowProperties) {
+TEST_F(Window, TheDriverButtonOpensTheDriversPropertyFrame) {
   auto window = makeWindow();
+  QString caption, page;
+  std::function<void()> answer = [&] {
+    QWidget* frame = QApplication::activeModalWidget();
+    if (!frame) {
+      QTimer::singleShot(10, answer);  // not shown yet
+      return;
+    }
+    caption = frame->windowTitle();
+    if (auto* tabs = frame->findChild<QTabWidget*>()) page = tabs->tabText(0);
+    QTest::mouseClick(frame->findChild<QPushButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
+  };
+  QTimer::singleShot(0, answer);
   QTest::mouseClick(window->btnDriver, Qt::LeftButton);
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_FALSE(errors[0].isEmpty());
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(caption, q(u"Свойства"));
+  EXPECT_EQ(page, QStringLiteral("Vistel"));
+}
+
+TEST_F(Window, TheCheckBoxActsOnAnAccessibilityToggle) {
+  uint16_t port;
+  {
+    test::TcpListener probe;
+    port = probe.port;
+  }
+  storeServer(1, port);
+  auto window = makeWindow();
+  QAccessibleInterface* box = QAccessible::queryAccessibleInterface(window->chbPortOpened);
+  ASSERT_NE(box, nullptr);
+  ASSERT_NE(box->actionInterface(), nullptr);
+  box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_TRUE(window->chbPortOpened->isChecked());
+  EXPECT_TRUE(window->responder().Driver().ServerOpened()) << "the box tells the truth";
+  box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_FALSE(window->responder().Driver().ServerOpened());
+  EXPECT_TRUE(errors.empty());
 }
 
 // Answers the modal parameters dialog once it is up.

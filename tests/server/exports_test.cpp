@@ -2,7 +2,7 @@
 // DllGetClassObject, and DllCanUnloadNow following objects and locks.
 #include <gtest/gtest.h>
 
-#include "driver/addin/addin_interfaces.h"
+#include "mirelo/addin_interfaces.h"
 #include "mirelo/vistel.h"
 #include "library.h"
 #include "platform/com/class_factory.h"

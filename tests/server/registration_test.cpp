@@ -7,7 +7,7 @@
 
 #include <sstream>
 
-#include "driver/addin/addin_interfaces.h"
+#include "mirelo/addin_interfaces.h"
 #include "driver/addin/vistel_server.h"
 #include "mirelo/vistel.h"
 #include "library.h"

@@ -64,10 +64,26 @@ TEST(CliServeOptions, ContentOptions) {
 }
 
 TEST(CliServeOptions, FaultOptions) {
-  termsim::Faults faults = parse({"--drop-every", "3", "--delay", "50", "--error", "0xBB=211",
-                                  "--error", "0xB9=219", "--wrong-command", "0x01", "--truncate",
-                                  "5", "--stay-in-programming", "--close-after-request",
-                                  "--split-reply", "--split-pause", "30", "--only-command", "0xBD"})
+  termsim::Faults faults = parse({"--drop-every",
+                                  "3",
+                                  "--delay",
+                                  "50",
+                                  "--error",
+                                  "0xBB=211",
+                                  "--error",
+                                  "0xB9=219",
+                                  "--wrong-command",
+                                  "0x01",
+                                  "--truncate",
+                                  "5",
+                                  "--stay-in-programming",
+                                  "--close-after-request",
+                                  "--split-reply",
+                                  "--split-pause",
+                                  "30",
+                                  "--only-command",
+                                  "0xBD",
+                                  "--once"})
                                .faults;
   EXPECT_EQ(faults.dropEvery, 3u);
   EXPECT_EQ(faults.delayMs, 50u);
@@ -79,6 +95,7 @@ TEST(CliServeOptions, FaultOptions) {
   EXPECT_TRUE(faults.splitReply);
   EXPECT_EQ(faults.splitPauseMs, 30u);
   EXPECT_EQ(faults.onlyCommand, 0xBD);
+  EXPECT_TRUE(faults.once);
 }
 
 TEST(CliServeOptions, BadOptionsAreUsageErrors) {

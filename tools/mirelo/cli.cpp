@@ -12,6 +12,7 @@
 #include "tools/mirelo/commands.h"
 #include "tools/mirelo/item_runner.h"
 #include "tools/mirelo/report.h"
+#include "tools/mirelo/safe_output.h"
 #include "tools/mirelo/usage_error.h"
 
 namespace mirelo::shell {
@@ -43,6 +44,7 @@ Commands for support engineers (readable output; 'mirelo COMMAND --help'):
   set-ip ADDRESS     give the terminal a new IP address
   lock, unlock       lock or unlock the terminal
   reset              reset the terminal
+  properties         the driver's own settings dialog (needs a display)
   They print failures as "mirelo: (code) text" on standard error and exit
   with 0 when done, 1 when the driver or the terminal reported a failure,
   2 for bad usage.
@@ -221,6 +223,7 @@ const Subcommand kSubcommands[] = {
     {"lock", "mirelo lock [--device N]", kLockHelp, nullptr, runLockCommand},
     {"unlock", "mirelo unlock [--device N]", kUnlockHelp, nullptr, runUnlockCommand},
     {"reset", "mirelo reset [--device N]", kResetHelp, nullptr, runResetCommand},
+    {"properties", "mirelo properties", kPropertiesHelp, nullptr, runPropertiesCommand},
 };
 
 const Subcommand* findSubcommand(std::string_view name) {
@@ -412,13 +415,16 @@ int runCliOn(const std::vector<std::string>& args, LineInput& input, std::ostrea
 }  // namespace
 
 int runCli(const std::vector<std::string>& args, LineInput& input, std::ostream& out, std::ostream& err) {
-  return runCliOn(args, input, out, err, false);
+  // No control character of a value reaches the output as it is.
+  EscapingStream safeOut(out), safeErr(err);
+  return runCliOn(args, input, safeOut, safeErr, false);
 }
 
 int runCli(const std::vector<std::string>& args, int inputFd, std::ostream& out, std::ostream& err) {
   FdLineInput input(inputFd);
+  EscapingStream safeOut(out), safeErr(err);
   // Progress bars only where a person watches the program's own output.
-  return runCliOn(args, input, out, err, &out == &std::cout && ::isatty(STDOUT_FILENO));
+  return runCliOn(args, input, safeOut, safeErr, &out == &std::cout && ::isatty(STDOUT_FILENO));
 }
 
 int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {

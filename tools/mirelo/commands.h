@@ -35,6 +35,7 @@ int runSetIpCommand(const CommandContext& context);
 int runLockCommand(const CommandContext& context);
 int runUnlockCommand(const CommandContext& context);
 int runResetCommand(const CommandContext& context);
+int runPropertiesCommand(const CommandContext& context);
 
 extern const char* const kDevicesHelp;
 extern const char* const kServerHelp;
@@ -48,5 +49,6 @@ extern const char* const kSetIpHelp;
 extern const char* const kLockHelp;
 extern const char* const kUnlockHelp;
 extern const char* const kResetHelp;
+extern const char* const kPropertiesHelp;
 
 }  // namespace mirelo::shell

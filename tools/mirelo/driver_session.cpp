@@ -192,6 +192,19 @@ void DriverSession::saveSettings() {
   }
 }
 
+std::optional<std::string> DriverSession::unreadableSettings() {
+  if (call(&IVistel4::SaveParams) == 0) return std::nullopt;
+  return wideToUtf8(readText(&IVistel4::get_ResultCodeDescription));
+}
+
+int reportUnreadableSettings(const CommandContext& context, const std::string& reason,
+                             const char* shown) {
+  context.err << "mirelo: the settings file could not be read (" << reason << "); " << shown
+              << ", and nothing is saved\n";
+  context.err.flush();
+  return 1;
+}
+
 std::string DriverSession::deviceSummary() {
   std::string summary = format("№ %d ", readInt(&IVistel4::get_LDNumber)) +
                         wideToAnsi(readText(&IVistel4::get_LDName)) + " (" +

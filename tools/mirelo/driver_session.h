@@ -102,6 +102,10 @@ class DriverSession {
   void selectIndex(int32_t index);
   // SaveParams: the devices and the driver parameters into the settings file.
   void saveSettings();
+  // Why the object could not read the settings file, when it could not (it
+  // then works on the defaults and saves nothing). Asks through SaveParams,
+  // which saves what the object changed: ask before changing anything.
+  std::optional<std::string> unreadableSettings();
   // "№ 1 Name (127.0.0.1:1002 UDP)" of the current device, UTF-8.
   std::string deviceSummary();
 
@@ -140,6 +144,11 @@ class TerminalConnection {
   std::string summary_;
   bool open_ = false;
 };
+
+// Prints on standard error that the settings could not be read (reason) and
+// that what is shown are the defaults; gives the exit status 1.
+int reportUnreadableSettings(const CommandContext& context, const std::string& reason,
+                             const char* shown);
 
 // "UDP" or "TCP".
 const char* protocolName(int32_t protocol);

@@ -98,7 +98,8 @@ int dumpCommand(const CommandContext& context) {
                         "the terminal has no block 0 of " + memoryName + ", dump not written");
   }
   try {
-    writeFileAtomically(path, image);
+    // A memory image holds the terminal's settings, passwords included.
+    writeFileAtomically(path, image, FileAccess::OwnerOnly);
   } catch (const Exception& error) {
     throw std::runtime_error(ansiToUtf8(error.what()));
   }

@@ -18,7 +18,8 @@ std::string jsonString(std::u16string_view text) {
       case u'\r': escaped += u"\\r"; break;
       case u'\t': escaped += u"\\t"; break;
       default:
-        if (c < 0x20) {
+        // Every control character as \u: no line of output carries one.
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
           for (char d : format("\\u%.4x", static_cast<unsigned>(c))) escaped += static_cast<char16_t>(d);
         } else {
           escaped += c;

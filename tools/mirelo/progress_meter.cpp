@@ -1,6 +1,7 @@
 #include "tools/mirelo/progress_meter.h"
 
 #include "platform/format.h"
+#include "tools/mirelo/safe_output.h"
 
 namespace mirelo::shell {
 namespace {
@@ -60,7 +61,7 @@ void ProgressMeter::update(int done) {
 }
 
 void ProgressMeter::drawBar(int done) {
-  std::string line = "\r";
+  std::string line;
   if (total_ > 0) {
     int filled = static_cast<int>(static_cast<long long>(done) * kBarWidth / total_);
     if (filled > kBarWidth) filled = kBarWidth;
@@ -77,8 +78,11 @@ void ProgressMeter::drawBar(int done) {
   } else {
     line += format("%d %s", done, units_.c_str());
   }
-  // Blanks over what a longer previous line left.
-  out_ << line << "\x1B[K";
+  // Back to the line's start, the line, blanks over what a longer previous
+  // line left.
+  writeControls(out_, "\r");
+  out_ << line;
+  writeControls(out_, "\x1B[K");
   out_.flush();
   drawn_ = true;
 }

@@ -196,7 +196,11 @@ int devicesCommand(const CommandContext& context) {
     if (line.help()) return printHelp(context, kDevicesHelp);
     line.requirePositional(0, 0, "");
     DriverSession session;
-    return listDevices(context, session);
+    std::optional<std::string> unreadable = session.unreadableSettings();
+    listDevices(context, session);
+    if (unreadable)
+      return reportUnreadableSettings(context, *unreadable, "the list shows the default device");
+    return 0;
   }
   if (action == "add") {
     CommandLine line = devicesLine(args, false, true, true);
@@ -305,7 +309,10 @@ int serverCommand(const CommandContext& context) {
     if (line.help()) return printHelp(context, kServerHelp);
     line.requirePositional(0, 0, "");
     DriverSession session;
+    std::optional<std::string> unreadable = session.unreadableSettings();
     printServer(context, session);
+    if (unreadable)
+      return reportUnreadableSettings(context, *unreadable, "the values shown are the defaults");
     return 0;
   }
   if (action != "set") throw UsageError("unknown action '" + action + "' (show, set)");

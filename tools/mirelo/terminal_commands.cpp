@@ -101,6 +101,10 @@ int statusCommand(const CommandContext& context) {
   line.requirePositional(0, 0, "");
   std::optional<int32_t> device = line.integer("--device", 1, 99);
   DriverSession session;
+  // The default device is nobody's terminal: it is not asked.
+  if (std::optional<std::string> unreadable = session.unreadableSettings())
+    return reportUnreadableSettings(context, *unreadable,
+                                    "only the default device is known, so no terminal was asked");
   TerminalConnection connection(session, device);
   connection.run(&IVistel4::GetStatus, "reading the status of");
   int32_t flags = session.readInt(&IVistel4::get_StatusFlags);

@@ -30,7 +30,8 @@ std::string escapeText(std::u16string_view text) {
       case u'\n': escaped += u"\\n"; break;
       case u'\t': escaped += u"\\t"; break;
       default:
-        if (c < 0x20) {
+        // C0, DEL, and the one C1 control a Windows-1251 byte gives (0x98).
+        if (c < 0x20 || c == 0x7F || c == 0x98) {
           escaped += u"\\x";
           escaped += static_cast<char16_t>(hexDigit(c >> 4));
           escaped += static_cast<char16_t>(hexDigit(c));

@@ -4,7 +4,8 @@
 // holds any value: "\\" is a backslash, "\r", "\n", "\t" are CR, LF and TAB,
 // and "\xHH" is the Windows-1251 byte HH (so the binary members ClientData,
 // ServerData and DataBlock can carry every byte). Printing escapes the
-// backslash, CR, LF, TAB and every other character below 0x20 (as "\xHH").
+// backslash, CR, LF, TAB and every other control character (below 0x20,
+// DEL, and U+0098, the one a Windows-1251 byte gives) as "\xHH".
 #include <cstdint>
 #include <string>
 #include <string_view>

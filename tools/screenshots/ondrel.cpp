@@ -16,9 +16,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "forms/about_box.h"
 #include "mirelo/vistel.h"
 #include "platform/cp1251.h"
-#include "testbench/about_box.h"
 #include "testbench/display_pages.h"
 #include "testbench/dump_pages.h"
 #include "testbench/fm_main.h"

@@ -84,6 +84,8 @@ Faults (--only-command narrows all but --error and --stay-in-programming):
   --split-reply            TCP: send each reply in two segments
   --split-pause MS         pause between the two segments (default 20)
   --only-command CMD       the faults above act on command CMD only
+  --once                   all faults act on the first request they apply to,
+                           then stop
 
 Commands answered:
 )";
@@ -411,6 +413,7 @@ Options parseServeOptions(const std::vector<std::string>& args) {
       {"--split-reply", false, [&](auto&, auto&) { faults.splitReply = true; }},
       {"--split-pause", true, [&](auto& n, auto& v) { faults.splitPauseMs = ms(n, v); }},
       {"--only-command", true, [&](auto& n, auto& v) { faults.onlyCommand = byte(n, v); }},
+      {"--once", false, [&](auto&, auto&) { faults.once = true; }},
   };
   std::vector<std::string> positional = parseOptions(args, specs);
   if (!positional.empty())

@@ -35,6 +35,9 @@ struct Faults {
   // and splitReply apply to this command only (and only its requests count
   // for dropEvery).
   std::optional<uint8_t> onlyCommand;
+  // The faults act on one request, the first they apply to, and are then
+  // all cleared (a reply that comes late once).
+  bool once = false;
 
   bool appliesTo(uint8_t command) const { return !onlyCommand || *onlyCommand == command; }
 };

@@ -195,6 +195,8 @@ struct Simulator::Loop {
       }
       if (!frame.empty() && faults.dropEvery && faults.appliesTo(static_cast<uint8_t>(frame[0])))
         drop = ++sim.dropCount_ % faults.dropEvery == 0;
+      if (faults.once && !frame.empty() && faults.appliesTo(static_cast<uint8_t>(frame[0])))
+        sim.faults_ = Faults{};
     }
     // Journalled once the state has changed: a test that waits for the entry
     // sees the effect.
