@@ -16,12 +16,22 @@ HRESULT TVistelEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* para
                                  EXCEPINFO*, UINT*) {
   if (!params || params->cArgs < 1) return S_OK;
   try {
-    // Arguments arrive last first: Data, then SenderID.
+    // Arguments arrive last first: Data, then SenderID. Of the usual types
+    // they are read in place (an event per scan), others converted.
     const VARIANT& data = params->rgvarg[params->cArgs - 1];
-    if (id == DISPID_DataEvent && params->cArgs >= 2 && OnDataEvent)
-      OnDataEvent(Variant(data).toString(), Variant(params->rgvarg[0]).toInt());
-    else if (id == DISPID_LogEvent && OnLogEvent)
-      OnLogEvent(Variant(data).toString());
+    auto withText = [&data](const auto& take) {
+      if (data.vt == VT_BSTR)
+        take(data.bstrVal);
+      else
+        take(Variant(data).toString());
+    };
+    if (id == DISPID_DataEvent && params->cArgs >= 2 && OnDataEvent) {
+      const VARIANT& sender = params->rgvarg[0];
+      int32_t senderId = sender.vt == VT_I4 ? sender.lVal : Variant(sender).toInt();
+      withText([&](const std::u16string& text) { OnDataEvent(text, senderId); });
+    } else if (id == DISPID_LogEvent && OnLogEvent) {
+      withText([&](const std::u16string& text) { OnLogEvent(text); });
+    }
   } catch (const std::exception& e) {
     if (OnHandlerError) OnHandlerError(e.what());
   }

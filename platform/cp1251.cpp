@@ -95,24 +95,27 @@ char16_t ansiToWide(unsigned char b) {
   return kHigh[b - 0x80];
 }
 
+// Both directions write into a string sized beforehand: every text crossing
+// the automation boundary goes through them.
 std::u16string ansiToWide(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (char c : text) out += ansiToWide(static_cast<unsigned char>(c));
+  std::u16string out(text.size(), u'\0');
+  char16_t* to = out.data();
+  for (char c : text) *to++ = ansiToWide(static_cast<unsigned char>(c));
   return out;
 }
 
 std::string wideToAnsi(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
+  std::string out(text.size(), '\0');
+  char* to = out.data();
   for (size_t i = 0; i < text.size(); ++i) {
     char16_t c = text[i];
     // A surrogate pair is one character with no byte: one '?'.
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
         text[i + 1] <= 0xDFFF)
       ++i;
-    out += wideCharToAnsi(c);
+    *to++ = wideCharToAnsi(c);
   }
+  out.resize(static_cast<size_t>(to - out.data()));
   return out;
 }
 

@@ -18,13 +18,15 @@ struct THeadlessOptions {
   std::string PricesDb;     // instead of Prices: a PostgreSQL connection string
   std::string PricesQuery;  // empty: the default query
   std::string Metrics;      // ADDR:PORT of the Prometheus endpoint, or empty
+  bool Quiet = false;       // no line per request
 };
 
 // Runs until SIGINT or SIGTERM; the exit status: 0 after a signal, 1 when
 // the price list cannot be loaded or the server or the metrics port cannot
-// open. Request lines
-// and notices go to out, failures to err, both UTF-8.
-int runHeadless(const THeadlessOptions& options, FILE* out, FILE* err);
+// open. Request lines and notices go to outFd, failures to errFd, both UTF-8
+// and never waited for: lines that a reader does not take in time are
+// dropped and counted.
+int runHeadless(const THeadlessOptions& options, int outFd, int errFd);
 
 // One request as printed:
 // DATE TIME id=N ip=ADDRESS code="..." found|not-found line1="..." line2="..."

@@ -1,5 +1,8 @@
 // kavrin: the price lookup responder. The window by default; --headless runs
 // the same responder as a service that needs no display (and no Qt).
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,10 +22,24 @@ int usageError(const std::string& message) {
   return 2;
 }
 
+// Every TCP terminal holds a descriptor while it is connected; the usual
+// soft limit of 1024 would refuse the 1021st. Raised as far as the hard limit
+// lets, up to what thousands of terminals need.
+void raiseDescriptorLimit() {
+  constexpr rlim_t kWanted = 65536;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= kWanted) return;
+  rlim_t wanted = limit.rlim_max == RLIM_INFINITY ? kWanted : std::min(kWanted, limit.rlim_max);
+  if (wanted <= limit.rlim_cur) return;
+  limit.rlim_cur = wanted;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace mirelo;
+  raiseDescriptorLimit();
   if (!wantsNoWindow(argc, argv)) {
 #ifdef MIRELO_KAVRIN_WINDOW
     return runKavrinWindow(argc, argv);
@@ -48,10 +65,7 @@ int main(int argc, char** argv) {
     std::fputs(ansiToUtf8(kKavrinHelp).c_str(), stdout);
     return 0;
   }
-  // Fully buffered: the service flushes whenever it is about to wait.
-  static char buffer[1 << 16];
-  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-  return runHeadless(
-      {options.Prices, options.Settings, options.PricesDb, options.PricesQuery, options.Metrics},
-      stdout, stderr);
+  return runHeadless({options.Prices, options.Settings, options.PricesDb, options.PricesQuery,
+                      options.Metrics, options.Quiet},
+                     1, 2);
 }

@@ -8,9 +8,9 @@ namespace mirelo {
 
 const char* const kKavrinHelp = R"(Usage:
   kavrin [--settings FILE]                             the window
-  kavrin --headless --prices FILE [--settings FILE] [--metrics ADDR:PORT]
+  kavrin --headless --prices FILE [--settings FILE] [--metrics ADDR:PORT] [--quiet]
   kavrin --headless --prices-db CONNINFO [--prices-query SQL] [--settings FILE]
-         [--metrics ADDR:PORT]                         the service, no display needed
+         [--metrics ADDR:PORT] [--quiet]               the service, no display needed
   kavrin --help
 
 kavrin answers every barcode that a price-check terminal scans with two display
@@ -24,7 +24,10 @@ server ("Обработка запросов от Vistel").
 
 --headless opens the driver's server at once and prints one line per request:
   DATE TIME id=SENDER_ID ip=ADDRESS code="BARCODE" found|not-found line1="..." line2="..."
-Texts are UTF-8 on output; control bytes, '"' and '\' are escaped (\xNN, \", \\).
+Texts are UTF-8 on output; control bytes, '"' and '\' are escaped (\xNN, \", \\);
+line1 and line2 are what the terminal shows: at most 30 characters each.
+Output never holds up the service: lines that standard output does not take
+(nobody reads it) are dropped, and their count goes to standard error.
   SIGHUP           reloads the price list (a list that cannot be read keeps
                    the list loaded before; the reason goes to stderr)
   SIGINT, SIGTERM  close the server and exit with status 0
@@ -33,6 +36,8 @@ cannot open (then the driver's result is printed as "CODE, DESCRIPTION") or
 the metrics port cannot be opened.
 
 Options:
+  --quiet          (with --headless) no line per request: for benchmarks and
+                   busy shops; notices and failures are still printed
   --prices FILE    the price list: Windows-1251 text, one row a line,
                    "code;line 1;line 2;" (CR LF, LF or CR line ends)
   --prices-db CONNINFO
@@ -48,7 +53,9 @@ Options:
                    "PORT" alone listens on 127.0.0.1
   --settings FILE  the settings file with the not-found lines, section
                    [Параметры], keys Строка1 and Строка2 (default "Not found");
-                   default: the program's path with ".ini"
+                   default: the program's path with ".ini". A file that
+                   cannot be read or is not an INI file is named on standard
+                   error and not used: the defaults apply
   --help           this text
 
 Prices from PostgreSQL: texts are converted from the database to Windows-1251
@@ -82,6 +89,8 @@ TKavrinOptions parseKavrinOptions(const std::vector<std::string>& args) {
       options.Prices = value();
     } else if (arg == "--settings") {
       options.Settings = value();
+    } else if (arg == "--quiet") {
+      options.Quiet = true;
     } else if (arg == "--prices-db") {
       options.PricesDb = value("a connection string");
     } else if (arg == "--prices-query") {
@@ -103,6 +112,8 @@ TKavrinOptions parseKavrinOptions(const std::vector<std::string>& args) {
     throw EUsageError("--prices is for --headless; the window opens price lists with \"Открыть...\"");
   if (!options.Headless && (!options.PricesDb.empty() || !options.Metrics.empty()))
     throw EUsageError("--prices-db and --metrics are for --headless");
+  if (!options.Headless && options.Quiet)
+    throw EUsageError("--quiet is for --headless; the window prints nothing");
   return options;
 }
 

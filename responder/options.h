@@ -15,15 +15,17 @@ struct TKavrinOptions {
   std::string PricesDb;  // --prices-db CONNINFO (headless, instead of --prices)
   std::string PricesQuery;  // --prices-query SQL; empty: the default query
   std::string Metrics;      // --metrics ADDR:PORT (headless)
+  bool Quiet = false;       // --quiet (headless): no line per request
 };
 
 struct EUsageError : std::invalid_argument {
   using std::invalid_argument::invalid_argument;
 };
 
-// Raises EUsageError for an unknown option, a missing value, or --prices
-// without --headless (the window loads its list through its open dialog);
-// the service takes exactly one of --prices and --prices-db.
+// Raises EUsageError for an unknown option, a missing value, or --prices or
+// --quiet without --headless (the window loads its list through its open
+// dialog and prints nothing); the service takes exactly one of --prices and
+// --prices-db.
 TKavrinOptions parseKavrinOptions(const std::vector<std::string>& args);
 
 // True when the arguments ask for headless mode or help, which need no

@@ -1,6 +1,7 @@
 #include "responder/price_list.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,16 +19,41 @@ namespace mirelo {
 
 namespace {
 
-// Room between identifiers, so that a row inserted between two others
-// usually finds a free number without renumbering the list.
-constexpr uint64_t kIdSpacing = uint64_t{1} << 20;
+constexpr size_t kLargeBlock = size_t{4} << 20;
+constexpr size_t kHugePage = size_t{2} << 20;
 
-std::string& cellOf(TPriceRow& row, int column) {
-  switch (column) {
-    case pcCode: return row.Code;
-    case pcLine1: return row.Line1;
-    case pcLine2: return row.Line2;
-  }
+size_t mappedSize(size_t bytes) {
+  return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+}  // namespace
+
+void* allocateLarge(size_t bytes) {
+  if (bytes < kLargeBlock) return ::operator new(bytes);
+  // Mapped with a huge page of room, then trimmed to a huge-page boundary.
+  size_t size = mappedSize(bytes);
+  void* mapped =
+      mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) throw std::bad_alloc();
+  auto start = reinterpret_cast<uintptr_t>(mapped);
+  uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+  if (aligned > start) munmap(mapped, aligned - start);
+  if (size_t tail = start + size + kHugePage - (aligned + size); tail > 0)
+    munmap(reinterpret_cast<void*>(aligned + size), tail);
+  madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);  // a hint: fine if refused
+  return reinterpret_cast<void*>(aligned);
+}
+
+void freeLarge(void* block, size_t bytes) {
+  if (bytes < kLargeBlock)
+    ::operator delete(block);
+  else
+    munmap(block, mappedSize(bytes));
+}
+
+namespace {
+
+[[noreturn]] void badColumn(int column) {
   throw std::out_of_range(format("price list column %d", column));
 }
 
@@ -44,23 +70,26 @@ class FileHandle {
 };
 
 [[noreturn]] void raiseReadError(const std::string& name, int error) {
-  throw EFileError(format("Не удалось прочитать файл '%s': %s", name.c_str(), std::strerror(error)));
+  throw EFileError(
+      format("Не удалось прочитать файл '%s': %s", name.c_str(), std::strerror(error)));
 }
 
 // path: UTF-8 as the file system has it; messages name it in Windows-1251.
-std::string readPriceFile(const std::string& path) {
+template <class Text>
+Text readPriceFile(const std::string& path) {
   const std::string name = utf8ToAnsi(path);
   // Non-blocking, so that opening a FIFO does not wait for a writer.
   FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.get() < 0) raiseReadError(name, errno);
   struct stat info {};
   if (fstat(file.get(), &info) != 0) raiseReadError(name, errno);
-  if (!S_ISREG(info.st_mode)) throw EFileError(format("'%s' не является обычным файлом", name.c_str()));
+  if (!S_ISREG(info.st_mode))
+    throw EFileError(format("'%s' не является обычным файлом", name.c_str()));
   if (info.st_size > TPriceList::kMaxFileSize)
-    throw EFileError(format("Файл '%s' слишком велик: %lld байт, допускается не более %lld", name.c_str(),
-                            static_cast<long long>(info.st_size),
+    throw EFileError(format("Файл '%s' слишком велик: %lld байт, допускается не более %lld",
+                            name.c_str(), static_cast<long long>(info.st_size),
                             static_cast<long long>(TPriceList::kMaxFileSize)));
-  std::string text;
+  Text text;
   text.reserve(static_cast<size_t>(info.st_size));
   char buffer[65536];
   for (;;) {
@@ -73,168 +102,326 @@ std::string readPriceFile(const std::string& path) {
     text.append(buffer, static_cast<size_t>(n));
     // A file that grows while it is read is still bounded.
     if (static_cast<int64_t>(text.size()) > TPriceList::kMaxFileSize)
-      throw EFileError(format("Файл '%s' слишком велик: допускается не более %lld байт", name.c_str(),
-                              static_cast<long long>(TPriceList::kMaxFileSize)));
+      throw EFileError(format("Файл '%s' слишком велик: допускается не более %lld байт",
+                              name.c_str(), static_cast<long long>(TPriceList::kMaxFileSize)));
   }
   return text;
 }
 
+// Calls add(cells) for every line of text with its first three fields,
+// the missing ones empty.
+template <class Add>
+void forEachLine(std::string_view text, size_t maxRows, Add&& add) {
+  size_t count = 0;
+  auto line = [&](std::string_view rest) {
+    if (count++ >= maxRows)
+      throw EFileError(format("В списке больше %zu строк: такой файл не загружается", maxRows));
+    std::string_view cells[kPriceColumnCount];
+    for (int field = 0; field < kPriceColumnCount; ++field) {
+      size_t end = rest.find(';');
+      cells[field] = rest.substr(0, end);
+      if (end == std::string_view::npos) break;
+      rest.remove_prefix(end + 1);
+    }
+    add(cells);
+  };
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    line(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) line(text.substr(start));
+}
+
+constexpr size_t kMaxStore = UINT32_MAX;
+
 }  // namespace
 
 // ---- rows and edits ----
+
+TPriceList& TPriceList::operator=(TPriceList&& other) noexcept {
+  store_.swap(other.store_);
+  std::swap(waste_, other.waste_);
+  rows_.swap(other.rows_);
+  slots_.swap(other.slots_);
+  std::swap(used_, other.used_);
+  return *this;
+}
 
 void TPriceList::checkRow(size_t row) const {
   if (row >= rows_.size())
     throw std::out_of_range(format("price list row %zu of %zu", row, rows_.size()));
 }
 
-const std::string& TPriceList::Cell(size_t row, int column) const {
+std::string_view TPriceList::cell(const Row& row, int column) const {
+  size_t size = row.sizes[column];
+  if (size == 0) return {};
+  size_t start = row.offset;
+  for (int k = 0; k < column; ++k) start += row.sizes[k] + 1;  // each cell ends with a ';'
+  return std::string_view(store_).substr(start, size);
+}
+
+std::string_view TPriceList::CellView(size_t row, int column) const {
   checkRow(row);
-  return cellOf(const_cast<TPriceRow&>(rows_[row]), column);
+  if (column < 0 || column >= kPriceColumnCount) badColumn(column);
+  return cell(rows_[row], column);
+}
+
+TPriceRow TPriceList::Rows(size_t row) const {
+  checkRow(row);
+  const Row& r = rows_[row];
+  return {std::string(cell(r, pcCode)), std::string(cell(r, pcLine1)),
+          std::string(cell(r, pcLine2))};
+}
+
+TPriceList::Row TPriceList::store(std::string_view code, std::string_view line1,
+                                  std::string_view line2) {
+  size_t size = code.size() + line1.size() + line2.size() + 2;
+  if (store_.size() + size > kMaxStore) {
+    waste_ = store_.size();  // forces the compaction
+    compactIfWasteful();
+    if (store_.size() + size > kMaxStore) throw std::length_error("price list above 4 GiB");
+  }
+  Row row;
+  row.offset = static_cast<uint32_t>(store_.size());
+  row.sizes[pcCode] = static_cast<uint32_t>(code.size());
+  row.sizes[pcLine1] = static_cast<uint32_t>(line1.size());
+  row.sizes[pcLine2] = static_cast<uint32_t>(line2.size());
+  store_.append(code).append(1, ';').append(line1).append(1, ';').append(line2);
+  return row;
+}
+
+void TPriceList::release(const Row& row) {
+  waste_ += row.sizes[pcCode] + row.sizes[pcLine1] + row.sizes[pcLine2] + 2;
+}
+
+// Edits leave their old cells behind: once they are most of the store, the
+// rows move into a new one.
+void TPriceList::compactIfWasteful() {
+  if (waste_ < (size_t{1} << 20) || waste_ < store_.size() / 2) return;
+  Bytes compact;
+  compact.reserve(store_.size() - waste_);
+  for (Row& row : rows_) {
+    uint32_t offset = static_cast<uint32_t>(compact.size());
+    compact.append(cell(row, pcCode))
+        .append(1, ';')
+        .append(cell(row, pcLine1))
+        .append(1, ';')
+        .append(cell(row, pcLine2));
+    row.offset = offset;
+  }
+  store_.swap(compact);
+  waste_ = 0;
+  rebuildIndex();  // the slots point into the store
 }
 
 void TPriceList::SetCell(size_t row, int column, std::string value) {
   checkRow(row);
-  std::string& cell = cellOf(rows_[row], column);
-  if (column == pcCode && cell != value) {
-    indexRemove(cell, ids_[row]);
-    indexAdd(value, ids_[row]);
-  }
-  cell = std::move(value);
+  if (column < 0 || column >= kPriceColumnCount) badColumn(column);
+  TPriceRow changed = Rows(row);
+  std::string* cells[kPriceColumnCount] = {&changed.Code, &changed.Line1, &changed.Line2};
+  *cells[column] = std::move(value);
+  SetRow(row, std::move(changed));
 }
 
 void TPriceList::SetRow(size_t row, TPriceRow value) {
   checkRow(row);
-  if (rows_[row].Code != value.Code) {
-    indexRemove(rows_[row].Code, ids_[row]);
-    indexAdd(value.Code, ids_[row]);
+  Row stored = store(value.Code, value.Line1, value.Line2);
+  if (code(row) == value.Code) {
+    // The same code: if the row answers for it, its slot follows the bytes.
+    Slot& slot = slots_[slotOf(value.Code, hashOf(value.Code))];
+    if (slot.row1 == row + 1) slot.offset = stored.offset;
+    release(rows_[row]);
+    rows_[row] = stored;
+  } else {
+    indexForget(row);
+    release(rows_[row]);
+    rows_[row] = stored;
+    indexFirst(row);
   }
-  rows_[row] = std::move(value);
+  compactIfWasteful();
 }
 
-void TPriceList::Append(TPriceRow row) { Insert(rows_.size(), std::move(row)); }
+void TPriceList::Append(TPriceRow row) {
+  Insert(rows_.size(), std::move(row));
+}
 
 void TPriceList::Insert(size_t at, TPriceRow row) {
-  if (at > rows_.size()) throw std::out_of_range(format("price list insert at %zu of %zu", at, rows_.size()));
-  uint64_t before = at == 0 ? 0 : ids_[at - 1];
-  uint64_t id;
-  if (at == rows_.size()) {
-    id = before + kIdSpacing;
-  } else if (ids_[at] - before > 1) {
-    id = before + (ids_[at] - before) / 2;
-  } else {
-    // No free number between the neighbours: renumber everything.
-    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at), std::move(row));
-    ids_.insert(ids_.begin() + static_cast<std::ptrdiff_t>(at), 0);
-    rebuild();
-    return;
-  }
-  indexAdd(row.Code, id);
-  rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at), std::move(row));
-  ids_.insert(ids_.begin() + static_cast<std::ptrdiff_t>(at), id);
+  if (at > rows_.size())
+    throw std::out_of_range(format("price list insert at %zu of %zu", at, rows_.size()));
+  Row stored = store(row.Code, row.Line1, row.Line2);
+  rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at), stored);
+  if (at + 1 < rows_.size()) shiftRows(at, 1);
+  indexFirst(at);
 }
 
 void TPriceList::Delete(size_t row) {
   checkRow(row);
-  indexRemove(rows_[row].Code, ids_[row]);
+  indexForget(row);
+  if (row + 1 < rows_.size()) shiftRows(row + 1, -1);
+  release(rows_[row]);
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
-  ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(row));
+  compactIfWasteful();
 }
 
-void TPriceList::Reset(size_t emptyRows) { Assign(std::vector<TPriceRow>(emptyRows)); }
+void TPriceList::Reset(size_t emptyRows) {
+  Assign(std::vector<TPriceRow>(emptyRows));
+}
 
 void TPriceList::Assign(std::vector<TPriceRow> rows) {
-  rows_ = std::move(rows);
-  rebuild();
+  TPriceList list;
+  size_t size = 0;
+  for (const TPriceRow& row : rows)
+    size += row.Code.size() + row.Line1.size() + row.Line2.size() + 2;
+  if (size > kMaxStore) throw std::length_error("price list above 4 GiB");
+  list.store_.reserve(size);
+  list.rows_.reserve(rows.size());
+  for (const TPriceRow& row : rows)
+    list.rows_.push_back(list.store(row.Code, row.Line1, row.Line2));
+  list.rebuildIndex();
+  *this = std::move(list);
+}
+
+// The file's text becomes the store as it is: the cells are where the parser
+// found them, separated by their ';'.
+void TPriceList::assignText(Bytes text) {
+  TPriceList list;
+  list.rows_.reserve(text.size() / 40 + 1);
+  forEachLine(text, kMaxRows, [&](const std::string_view(&cells)[kPriceColumnCount]) {
+    Row row;
+    row.offset = static_cast<uint32_t>(cells[pcCode].data() - text.data());
+    for (int k = 0; k < kPriceColumnCount; ++k)
+      row.sizes[k] = static_cast<uint32_t>(cells[k].size());
+    list.rows_.push_back(row);
+  });
+  list.rows_.shrink_to_fit();
+  list.store_ = std::move(text);
+  list.rebuildIndex();
+  *this = std::move(list);
 }
 
 // ---- index ----
 
-void TPriceList::rebuild() {
-  index_.clear();
-  ids_.resize(rows_.size());
-  index_.reserve(rows_.size());
-  for (size_t i = 0; i < rows_.size(); ++i) {
-    ids_[i] = (i + 1) * kIdSpacing;
-    indexAdd(rows_[i].Code, ids_[i]);
+uint64_t TPriceList::hashOf(std::string_view code) {
+  return std::hash<std::string_view>{}(code);
+}
+
+TPriceList::Slot TPriceList::slotFor(size_t row, uint32_t tag) const {
+  return {tag, static_cast<uint32_t>(row + 1), rows_[row].offset, rows_[row].sizes[pcCode]};
+}
+
+// The slot that holds the code, or the free slot where it would go.
+size_t TPriceList::slotOf(std::string_view code, uint64_t hash) const {
+  const size_t mask = slots_.size() - 1;
+  const auto tag = static_cast<uint32_t>(hash >> 32);
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.row1 == 0) return i;
+    if (slot.tag != tag || slot.size != code.size()) continue;
+    // Most likely the row: its record and the lines after its code are
+    // fetched while the code is compared.
+    __builtin_prefetch(&rows_[slot.row1 - 1]);
+    __builtin_prefetch(store_.data() + slot.offset + 64);
+    if (std::string_view(store_.data() + slot.offset, slot.size) == code) return i;
   }
 }
 
-void TPriceList::indexAdd(const std::string& code, uint64_t id) {
-  auto [it, added] = index_.try_emplace(code);
-  Group& group = it->second;
-  if (added) {
-    group.first = id;
-  } else if (id < group.first) {
-    group.rest.insert(group.rest.begin(), group.first);
-    group.first = id;
-  } else {
-    group.rest.insert(std::upper_bound(group.rest.begin(), group.rest.end(), id), id);
+void TPriceList::rebuildIndex() {
+  size_t capacity = 16;
+  while (capacity < rows_.size() * 2) capacity *= 2;
+  slots_.assign(capacity, Slot{});
+  used_ = 0;
+  for (size_t row = 0; row < rows_.size(); ++row) {
+    uint64_t hash = hashOf(code(row));
+    size_t at = slotOf(code(row), hash);
+    if (slots_[at].row1 != 0) continue;  // an earlier row has the code
+    slots_[at] = slotFor(row, static_cast<uint32_t>(hash >> 32));
+    ++used_;
   }
 }
 
-void TPriceList::indexRemove(const std::string& code, uint64_t id) {
-  auto it = index_.find(code);
-  if (it == index_.end()) return;
-  Group& group = it->second;
-  if (group.first == id) {
-    if (group.rest.empty()) {
-      index_.erase(it);
-      return;
-    }
-    group.first = group.rest.front();
-    group.rest.erase(group.rest.begin());
+// Row row (in place already) answers for its code unless a row above does;
+// when it does, its slot follows where its bytes are now.
+void TPriceList::indexFirst(size_t row) {
+  if ((used_ + 1) * 2 > slots_.size()) {
+    rebuildIndex();
     return;
   }
-  auto at = std::lower_bound(group.rest.begin(), group.rest.end(), id);
-  if (at != group.rest.end() && *at == id) group.rest.erase(at);
+  uint64_t hash = hashOf(code(row));
+  size_t at = slotOf(code(row), hash);
+  if (slots_[at].row1 == 0) {
+    ++used_;
+  } else if (slots_[at].row1 - 1 < row) {
+    return;
+  }
+  slots_[at] = slotFor(row, static_cast<uint32_t>(hash >> 32));
 }
 
-size_t TPriceList::positionOf(uint64_t id) const {
-  return static_cast<size_t>(std::lower_bound(ids_.begin(), ids_.end(), id) - ids_.begin());
+// Row row (still in place) stops answering for its code: the next row with
+// that code does, if there is one.
+void TPriceList::indexForget(size_t row) {
+  if (slots_.empty()) return;
+  std::string_view gone = code(row);
+  size_t at = slotOf(gone, hashOf(gone));
+  if (slots_[at].row1 == 0 || slots_[at].row1 - 1 != row) return;
+  for (size_t next = row + 1; next < rows_.size(); ++next) {
+    if (code(next) == gone) {
+      slots_[at] = slotFor(next, slots_[at].tag);
+      return;
+    }
+  }
+  // Backward shift: the entries after the freed slot that may move closer to
+  // their home do, so that no search stops early at a hole.
+  const size_t mask = slots_.size() - 1;
+  size_t hole = at;
+  for (size_t i = (hole + 1) & mask; slots_[i].row1 != 0; i = (i + 1) & mask) {
+    size_t home = hashOf(code(slots_[i].row1 - 1)) & mask;
+    bool stays = hole <= i ? (hole < home && home <= i) : (hole < home || home <= i);
+    if (stays) continue;
+    slots_[hole] = slots_[i];
+    hole = i;
+  }
+  slots_[hole] = Slot{};
+  --used_;
+}
+
+// The rows from from on (numbered as before the edit) moved by one.
+void TPriceList::shiftRows(size_t from, int by) {
+  for (Slot& slot : slots_)
+    if (slot.row1 != 0 && slot.row1 - 1 >= from)
+      slot.row1 = static_cast<uint32_t>(static_cast<int64_t>(slot.row1) + by);
 }
 
 std::optional<size_t> TPriceList::Find(std::string_view code) const {
-  auto it = index_.find(code);
-  if (it == index_.end()) return std::nullopt;
-  return positionOf(it->second.first);
+  if (slots_.empty()) return std::nullopt;
+  const Slot& slot = slots_[slotOf(code, hashOf(code))];
+  if (slot.row1 == 0) return std::nullopt;
+  return slot.row1 - 1;
 }
 
 size_t TPriceList::CountOf(std::string_view code) const {
-  auto it = index_.find(code);
-  return it == index_.end() ? 0 : 1 + it->second.rest.size();
+  size_t count = 0;
+  for (size_t row = 0; row < rows_.size(); ++row) count += this->code(row) == code;
+  return count;
 }
 
 // ---- files ----
 
 std::vector<TPriceRow> TPriceList::ParseText(std::string_view text, size_t maxRows) {
   std::vector<TPriceRow> rows;
-  size_t start = 0;
-  auto addLine = [&](std::string_view line) {
-    if (rows.size() >= maxRows)
-      throw EFileError(format("В списке больше %zu строк: такой файл не загружается", maxRows));
-    TPriceRow& row = rows.emplace_back();
-    std::string* cells[kPriceColumnCount] = {&row.Code, &row.Line1, &row.Line2};
-    for (int field = 0; field < kPriceColumnCount; ++field) {
-      size_t end = line.find(';');
-      cells[field]->assign(line.substr(0, end));
-      if (end == std::string_view::npos) break;
-      line.remove_prefix(end + 1);
-    }
-  };
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    addLine(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) addLine(text.substr(start));
+  forEachLine(text, maxRows, [&](const std::string_view(&cells)[kPriceColumnCount]) {
+    rows.push_back(
+        {std::string(cells[pcCode]), std::string(cells[pcLine1]), std::string(cells[pcLine2])});
+  });
   return rows;
 }
 
 std::string TPriceList::FormatText(const std::vector<TPriceRow>& rows) {
   size_t size = 0;
-  for (const TPriceRow& row : rows) size += row.Code.size() + row.Line1.size() + row.Line2.size() + 5;
+  for (const TPriceRow& row : rows)
+    size += row.Code.size() + row.Line1.size() + row.Line2.size() + 5;
   std::string text;
   text.reserve(size);
   for (const TPriceRow& row : rows) {
@@ -248,21 +435,34 @@ std::string TPriceList::FormatText(const std::vector<TPriceRow>& rows) {
   return text;
 }
 
+std::string TPriceList::FormatText() const {
+  std::string text;
+  text.reserve(store_.size() - waste_ + rows_.size() * 3);
+  for (const Row& row : rows_) {
+    text.append(cell(row, pcCode)).append(1, ';');
+    text.append(cell(row, pcLine1)).append(1, ';');
+    text.append(cell(row, pcLine2)).append(";\r\n");
+  }
+  return text;
+}
+
 void TPriceList::LoadFromFile(const std::string& path) {
-  std::vector<TPriceRow> rows;
   try {
-    rows = ParseText(readPriceFile(path));
+    assignText(readPriceFile<Bytes>(path));
   } catch (const EFileError& e) {
     std::string message = e.what();
     std::string name = utf8ToAnsi(path);
     // The parser does not know the file's name.
-    if (message.find(name) == std::string::npos) message = format("Файл '%s': %s", name.c_str(), message.c_str());
+    if (message.find(name) == std::string::npos)
+      message = format("Файл '%s': %s", name.c_str(), message.c_str());
     throw EFileError(message);
   }
-  Assign(std::move(rows));
 }
 
-void TPriceList::SaveToFile(const std::string& path) const { writeFileAtomically(path, FormatText()); }
+// A new file is its owner's alone, like the rest of the responder's files.
+void TPriceList::SaveToFile(const std::string& path) const {
+  writeFileAtomically(path, FormatText(), FileAccess::OwnerOnly);
+}
 
 // ---- answers ----
 
@@ -272,17 +472,21 @@ std::string_view cutBarcode(std::string_view data) {
   return data;
 }
 
-TPriceAnswer answerFor(const TPriceList& list, const TNotFoundLines& notFound, std::string_view data) {
+TPriceAnswer answerFor(const TPriceList& list, const TNotFoundLines& notFound,
+                       std::string_view data) {
   TPriceAnswer answer;
   answer.Barcode = std::string(cutBarcode(data));
+  auto shown = [](std::string_view line) {
+    return std::string(line.substr(0, kTerminalLineWidth));
+  };
   if (std::optional<size_t> row = list.Find(answer.Barcode)) {
     answer.Found = true;
     answer.Row = *row;
-    answer.Line1 = list.Rows(*row).Line1;
-    answer.Line2 = list.Rows(*row).Line2;
+    answer.Line1 = shown(list.CellView(*row, pcLine1));
+    answer.Line2 = shown(list.CellView(*row, pcLine2));
   } else {
-    answer.Line1 = notFound.Line1;
-    answer.Line2 = notFound.Line2;
+    answer.Line1 = shown(notFound.Line1);
+    answer.Line2 = shown(notFound.Line2);
   }
   return answer;
 }

@@ -3,24 +3,41 @@
 // shows for it, all Windows-1251 bytes, in the order the operator keeps them.
 // The window's grid and the headless service both work on this one model.
 //
-// Lookups go through an index from code to the rows that carry it, kept in
-// step with every edit, so a list of a million rows answers as fast as a list
-// of ten. Every row has an identifier that grows with its position (rows
-// keep their relative order through every edit), so the first of several rows
-// with one code is the one with the smallest identifier.
+// The rows' bytes lie one after another in one store, and an open-addressing
+// table maps each code to the first row that carries it: a list of a million
+// rows answers as fast as a list of ten, costs little more memory than its
+// file, and loads without a string per cell. Edits are the window's: they
+// keep the table in step row by row.
 //
 // File format: one line per row, "code;line 1;line 2;" and CR LF; on reading
 // CR, LF or CR LF end a line, every ';' separates, the fourth and later
 // fields are ignored and missing ones are empty. There is no quoting: a ';'
 // inside a cell becomes a separator when the file is read back.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace mirelo {
+
+// Memory for the list's large arrays: blocks of 4 MiB and more are mapped on
+// their own and asked for in huge pages, so that a lookup's few random
+// accesses do not each miss the TLB as well as the cache.
+void* allocateLarge(size_t bytes);
+void freeLarge(void* block, size_t bytes);
+
+template <class T>
+struct TLargeAllocator {
+  using value_type = T;
+  TLargeAllocator() = default;
+  template <class U>
+  TLargeAllocator(const TLargeAllocator<U>&) {}
+  T* allocate(size_t count) { return static_cast<T*>(allocateLarge(count * sizeof(T))); }
+  void deallocate(T* block, size_t count) { freeLarge(block, count * sizeof(T)); }
+  bool operator==(const TLargeAllocator&) const { return true; }
+};
 
 struct TPriceRow {
   std::string Code;
@@ -41,10 +58,18 @@ class TPriceList {
 
   TPriceList() = default;
   explicit TPriceList(std::vector<TPriceRow> rows) { Assign(std::move(rows)); }
+  TPriceList(const TPriceList&) = default;
+  TPriceList(TPriceList&&) noexcept = default;
+  TPriceList& operator=(const TPriceList&) = default;
+  // Swaps: the old rows' memory goes with the other list (a moved string
+  // that fits in itself would keep this one's store allocated).
+  TPriceList& operator=(TPriceList&& other) noexcept;
 
   size_t Count() const { return rows_.size(); }
-  const TPriceRow& Rows(size_t row) const { return rows_.at(row); }
-  const std::string& Cell(size_t row, int column) const;
+  TPriceRow Rows(size_t row) const;
+  std::string Cell(size_t row, int column) const { return std::string(CellView(row, column)); }
+  // Valid until the next edit or load.
+  std::string_view CellView(size_t row, int column) const;
 
   // Edits; row indexes are 0-based and raise std::out_of_range when outside.
   void SetCell(size_t row, int column, std::string value);
@@ -58,7 +83,7 @@ class TPriceList {
 
   // The first row whose code equals code byte for byte, or none.
   std::optional<size_t> Find(std::string_view code) const;
-  // How many rows carry the code (the index's own count).
+  // How many rows carry the code.
   size_t CountOf(std::string_view code) const;
 
   // Replaces the list with the file's rows. Raises EFileError for a file that
@@ -71,29 +96,45 @@ class TPriceList {
 
   static std::vector<TPriceRow> ParseText(std::string_view text, size_t maxRows = kMaxRows);
   static std::string FormatText(const std::vector<TPriceRow>& rows);
-  std::string FormatText() const { return FormatText(rows_); }
+  std::string FormatText() const;
 
  private:
-  struct StringHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  // A row: its three cells lie one after another in store_ from offset on.
+  struct Row {
+    uint32_t offset = 0;
+    uint32_t sizes[kPriceColumnCount] = {};
   };
-  // The identifiers of the rows with one code, ascending; most codes have one.
-  struct Group {
-    uint64_t first = 0;
-    std::vector<uint64_t> rest;
-  };
-  using Index = std::unordered_map<std::string, Group, StringHash, std::equal_to<>>;
 
-  size_t positionOf(uint64_t id) const;
-  void indexAdd(const std::string& code, uint64_t id);
-  void indexRemove(const std::string& code, uint64_t id);
-  void rebuild();  // new identifiers in order, and the index from scratch
+  std::string_view cell(const Row& row, int column) const;
+  std::string_view code(size_t row) const { return cell(rows_[row], pcCode); }
   void checkRow(size_t row) const;
+  Row store(std::string_view code, std::string_view line1, std::string_view line2);
+  void release(const Row& row);
+  void compactIfWasteful();
+  using Bytes = std::basic_string<char, std::char_traits<char>, TLargeAllocator<char>>;
+  void assignText(Bytes text);
 
-  std::vector<TPriceRow> rows_;
-  std::vector<uint64_t> ids_;  // parallel to rows_, strictly ascending
-  Index index_;
+  // An entry of the table: the first row with a code, and where the code is,
+  // so that a lookup reads the row's record and its bytes side by side.
+  struct Slot {
+    uint32_t tag = 0;   // the hash's upper half
+    uint32_t row1 = 0;  // the row + 1; 0: a free slot
+    uint32_t offset = 0;
+    uint32_t size = 0;  // of the code
+  };
+  static uint64_t hashOf(std::string_view code);
+  Slot slotFor(size_t row, uint32_t tag) const;
+  size_t slotOf(std::string_view code, uint64_t hash) const;
+  void rebuildIndex();
+  void indexFirst(size_t row);
+  void indexForget(size_t row);
+  void shiftRows(size_t from, int by);
+
+  Bytes store_;       // the cells' bytes
+  size_t waste_ = 0;  // bytes in store_ that no row uses any more
+  std::vector<Row, TLargeAllocator<Row>> rows_;
+  std::vector<Slot, TLargeAllocator<Slot>> slots_;  // a power of two, at most half used
+  size_t used_ = 0;
 };
 
 // The barcode of a terminal message: everything before its first byte below
@@ -107,15 +148,21 @@ struct TNotFoundLines {
   bool operator==(const TNotFoundLines&) const = default;
 };
 
+// What a terminal's display shows of a line; the answer frame holds no more.
+inline constexpr size_t kTerminalLineWidth = 30;
+
 struct TPriceAnswer {
   std::string Barcode;  // as cut
   bool Found = false;
   size_t Row = 0;  // 0-based, when found
+  // At most kTerminalLineWidth bytes of each: a row's lines stay whole in the
+  // list, but an answer copies (and a log shows) only what a terminal shows.
   std::string Line1, Line2;
 };
 
 // The answer to a terminal message: the first row with the cut barcode as its
 // code, else the not-found lines.
-TPriceAnswer answerFor(const TPriceList& list, const TNotFoundLines& notFound, std::string_view data);
+TPriceAnswer answerFor(const TPriceList& list, const TNotFoundLines& notFound,
+                       std::string_view data);
 
 }  // namespace mirelo

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "responder/driver_object.h"
 #include "responder/price_list.h"
@@ -30,13 +31,15 @@ class TResponder {
 
   TDriverObject& Driver() { return *driver_; }
 
-  // Also look up each sender's address (GetSenderParams) for the record.
+  // Also look up each sender's address (GetSenderParams, once per sender)
+  // for the record.
   bool WantSenderAddress = false;
   // Called after each answer was sent.
   std::function<void(const TAnswerRecord&)> OnAnswered;
 
   // The DataEvent handler: SenderID, cut, look up, Line1 and Line2,
-  // SendAnswer. Its outcome is not examined.
+  // SendAnswer; then the record, when someone takes it. Its outcome is not
+  // examined.
   void Answer(const std::string& data, int32_t senderId);
 
   // Opens or closes the server; the code and text when ResultCode is not 0
@@ -44,9 +47,13 @@ class TResponder {
   std::string SetServerOpen(bool open);
 
  private:
+  // The sender's address as GetSenderParams reports it, or "".
+  const std::string& senderAddress(int32_t senderId);
+
   const TPriceList& list_;
   const TNotFoundLines& notFound_;
   std::unique_ptr<TDriverObject> driver_;
+  std::unordered_map<int32_t, std::string> senderAddresses_;
 };
 
 // "%d, %s" of a result code and its description.

@@ -44,14 +44,21 @@ Variant toVariant(const BSTR& value) { return Variant(value); }
 Variant toVariant(VARIANT_BOOL value) { return Variant(value != 0); }
 Variant toVariant(const Variant& value) { return value; }
 
+// The call's own argument: a text is taken over rather than copied.
 template <class T>
-typename MemberType<T>::type fromVariant(const Variant& value);
+typename MemberType<T>::type fromVariant(Variant& value);
 template <>
-LONG fromVariant<LONG>(const Variant& value) { return value.toInt(); }
+LONG fromVariant<LONG>(Variant& value) {
+  return value.toInt();
+}
 template <>
-BSTR fromVariant<BSTR>(const Variant& value) { return value.toString(); }
+BSTR fromVariant<BSTR>(Variant& value) {
+  return value.vt == VT_BSTR ? std::move(value.bstrVal) : value.toString();
+}
 template <>
-VARIANT_BOOL fromVariant<VARIANT_BOOL>(const Variant& value) { return boolean(value.toBool()); }
+VARIANT_BOOL fromVariant<VARIANT_BOOL>(Variant& value) {
+  return boolean(value.toBool());
+}
 
 }  // namespace
 
@@ -215,7 +222,7 @@ HRESULT TVistel::slotGet(DISPID id, T* value) {
   } else if constexpr (std::is_same_v<T, VARIANT_BOOL>) {
     *value = boolean(result.toBool());
   } else if constexpr (std::is_same_v<T, BSTR>) {
-    *value = result.toString();
+    *value = result.vt == VT_BSTR ? std::move(result.bstrVal) : result.toString();
   } else {
     *value = result.toInt();
   }
@@ -229,8 +236,8 @@ template HRESULT TVistel::slotGet<BSTR>(DISPID, BSTR*);
 template HRESULT TVistel::slotGet<VARIANT_BOOL>(DISPID, VARIANT_BOOL*);
 template HRESULT TVistel::slotGet<VARIANT>(DISPID, VARIANT*);
 
-HRESULT TVistel::slotPut(DISPID id, const Variant& value) {
-  return callMember(id, INVOKE_PROPERTYPUT, std::span<const Variant>(&value, 1));
+HRESULT TVistel::slotPut(DISPID id, Variant value) {
+  return callMemberTaking(id, INVOKE_PROPERTYPUT, std::span<Variant>(&value, 1));
 }
 
 // ---- events ----
@@ -258,11 +265,10 @@ HRESULT TVistel::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
 }
 
 namespace {
-HRESULT invokeEvent(IDispatch* sink, DISPID id, std::vector<Variant> args) {
-  // Arguments go in reverse order, as DISPPARAMS has them.
-  std::vector<VARIANT> reversed;
-  for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(*it);
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+// reversed: the arguments last first, as DISPPARAMS has them.
+template <size_t N>
+HRESULT invokeEvent(IDispatch* sink, DISPID id, Variant (&reversed)[N]) {
+  DISPPARAMS params{reversed, nullptr, static_cast<UINT>(N), 0};
   return sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
                       nullptr);
 }
@@ -271,8 +277,8 @@ HRESULT invokeEvent(IDispatch* sink, DISPID id, std::vector<Variant> args) {
 void TVistel::FireDataEvent(const std::string& data, int32_t senderId) {
   if (!sink_) return;
   ComPtr<IDispatch> sink = sink_;
-  HRESULT hr = invokeEvent(sink.get(), DISPID_DataEvent,
-                           {Variant(wide(data)), Variant(static_cast<int32_t>(senderId))});
+  Variant args[] = {Variant(static_cast<int32_t>(senderId)), Variant(wide(data))};
+  HRESULT hr = invokeEvent(sink.get(), DISPID_DataEvent, args);
   if (FAILED(hr)) throw EOleSysError(hr);
 }
 
@@ -280,7 +286,8 @@ void TVistel::FireLogEvent(const std::string& line) {
   if (!sink_) return;
   ComPtr<IDispatch> sink = sink_;
   // A sink that fails a log line has nobody to tell: logging it would recurse.
-  invokeEvent(sink.get(), DISPID_LogEvent, {Variant(wide(line))});
+  Variant args[] = {Variant(wide(line))};
+  invokeEvent(sink.get(), DISPID_LogEvent, args);
 }
 
 // ---- logical devices ----

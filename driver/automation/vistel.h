@@ -130,7 +130,7 @@ class TVistel : public ComObject<DispatchImpl<TVistel, IVistel4>, IConnectionPoi
   HRESULT slotMethod(DISPID id, LONG* value);
   template <class T>
   HRESULT slotGet(DISPID id, T* value);
-  HRESULT slotPut(DISPID id, const Variant& value);
+  HRESULT slotPut(DISPID id, Variant value);
   TDevice& currentDevice();
   Registry& registry();
   void readFieldsStruct();

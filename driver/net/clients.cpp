@@ -14,18 +14,48 @@ int32_t NextIPItemID() { return ++gIPItemCounter; }
 TClient::TClient(TClients* owner, ws::SOCKET socket, const sockaddr_in& address)
     : OwnedItem(this), id_(NextClientID()), socket_(socket), address_(address) {
   SetOwner(owner);
-  if (owner) {
-    owner->byId_[id_] = this;
-    owner->Touch(this);
-  }
+  if (owner) owner->added(this);
 }
 
 TClient::~TClient() { SetOwner(nullptr); }
 
+void TClients::added(TClient* client) {
+  byId_[client->ID()] = client;
+  bySocket_.try_emplace(client->Socket(), client);
+  Touch(client);
+}
+
+void TClients::unlink(TClient* client) {
+  (client->newer_ ? client->newer_->older_ : newest_) = client->older_;
+  (client->older_ ? client->older_->newer_ : oldest_) = client->newer_;
+  client->newer_ = client->older_ = nullptr;
+}
+
+void TClients::Touch(TClient* client) {
+  if (newest_ == client) return;
+  if (client->newer_ || client->older_ || oldest_ == client) unlink(client);
+  client->older_ = newest_;
+  (newest_ ? newest_->newer_ : oldest_) = client;
+  newest_ = client;
+}
+
+void TClients::itemRemoved(TClient* client) {
+  byId_.erase(client->ID());
+  unlink(client);
+  auto found = bySocket_.find(client->Socket());
+  if (found == bySocket_.end() || found->second != client) return;
+  bySocket_.erase(found);
+  // Another client on the same socket (UDP) takes its place: the first one.
+  for (TClient* other : *this)
+    if (other != client && other->Socket() == client->Socket()) {
+      bySocket_.emplace(other->Socket(), other);
+      break;
+    }
+}
+
 TClient* TClients::ClientBySocket(ws::SOCKET socket) const {
-  for (TClient* client : *this)
-    if (client->Socket() == socket) return client;
-  return nullptr;
+  auto found = bySocket_.find(socket);
+  return found == bySocket_.end() ? nullptr : found->second;
 }
 
 TClient* TClients::ClientByID(int32_t id) const {
@@ -34,13 +64,6 @@ TClient* TClients::ClientByID(int32_t id) const {
 }
 
 void TClients::DeleteBySocket(ws::SOCKET socket) { delete ClientBySocket(socket); }
-
-TClient* TClients::LeastRecent() const {
-  TClient* oldest = nullptr;
-  for (TClient* client : *this)
-    if (!oldest || client->LastHeard() < oldest->LastHeard()) oldest = client;
-  return oldest;
-}
 
 TIPItem::TIPItem(TIPItems* owner, int32_t port, const std::string& ipAddress)
     : OwnedItem(this), id_(NextIPItemID()), port_(port), ipAddress_(ipAddress) {

@@ -25,17 +25,24 @@ class TClient : public OwnedItem<TClients, TClient> {
   ws::SOCKET Socket() const { return socket_; }
   const sockaddr_in& Address() const { return address_; }
   void SetAddress(const sockaddr_in& address) { address_ = address; }
-  // When the client was last heard from (a sequence number of its list).
-  uint64_t LastHeard() const { return lastHeard_; }
+
+  // What a server has yet to write to this client: the bytes the socket did
+  // not take at once, sent as it becomes writable.
+  std::string& SendQueue() { return sendQueue_; }
 
  private:
   friend class TClients;
   int32_t id_;
   ws::SOCKET socket_;
   sockaddr_in address_;
-  uint64_t lastHeard_ = 0;
+  std::string sendQueue_;
+  // Neighbours in the list's order of recency.
+  TClient* newer_ = nullptr;
+  TClient* older_ = nullptr;
 };
 
+// Look-ups by ID and by socket and the least recent client take constant
+// time, so that thousands of terminals cost no more per message than one.
 class TClients : public OwnedList<TClient> {
  public:
   ~TClients() override { Clear(); }
@@ -43,17 +50,22 @@ class TClients : public OwnedList<TClient> {
   TClient* ClientByID(int32_t id) const;
   void DeleteBySocket(ws::SOCKET socket);
   // Marks the client as the one heard from most recently.
-  void Touch(TClient* client) { client->lastHeard_ = ++clock_; }
+  void Touch(TClient* client);
   // The client heard from least recently, or null.
-  TClient* LeastRecent() const;
+  TClient* LeastRecent() const { return oldest_; }
 
  protected:
-  void itemRemoved(TClient* client) override { byId_.erase(client->ID()); }
+  void itemRemoved(TClient* client) override;
 
  private:
   friend class TClient;
+  void added(TClient* client);
+  void unlink(TClient* client);
   std::unordered_map<int32_t, TClient*> byId_;
-  uint64_t clock_ = 0;
+  // The first client of each socket (under UDP every client shares one).
+  std::unordered_map<ws::SOCKET, TClient*> bySocket_;
+  TClient* newest_ = nullptr;
+  TClient* oldest_ = nullptr;
 };
 
 // The next client ID of the process.

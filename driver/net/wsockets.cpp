@@ -2,7 +2,10 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "driver/errors/wsa_error.h"
 #include "platform/format.h"
@@ -72,21 +75,9 @@ bool TCustomWSocket::sendRest(ws::SOCKET socket, int flags, const sockaddr_in* a
       offset += static_cast<size_t>(sent);
       continue;
     }
-    if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) {
-      SocketError();
-      return false;
-    }
-    // A full send buffer: wait for room, bounded, rather than report a
-    // partial answer as sent.
-    int ready = ws::waitReady(socket, true, sendTimeout_);
-    if (ready < 0) {
-      SocketError();
-      return false;
-    }
-    if (ready == 0) {
-      SocketError(ws::WSAEWOULDBLOCK);
-      return false;
-    }
+    // A full send buffer included: a partial write is not reported as sent.
+    SocketError();
+    return false;
   }
   return true;
 }
@@ -217,7 +208,64 @@ void TTCPServer::Close() {
 }
 
 void TTCPServer::Write(TClient* client, std::string_view data) {
-  if (client) SendAll(client->Socket(), 0, data);
+  if (client) send(client, data);
+}
+
+void TTCPServer::send(TClient* client, std::string_view data) {
+  if (data.empty()) return;
+  std::string& queue = client->SendQueue();
+  // Earlier bytes go first; the socket may have room for them by now.
+  if (!queue.empty()) flush(client);
+  if (queue.empty()) {
+    while (!data.empty()) {
+      int sent = ws::send(client->Socket(), data.data(),
+                          static_cast<int>(std::min<size_t>(data.size(), 1 << 30)), 0);
+      if (sent < 0) {
+        if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) return SocketError();
+        break;
+      }
+      data.remove_prefix(static_cast<size_t>(sent));
+    }
+    if (data.empty()) return;
+  }
+  if (queue.size() + data.size() > SendQueueLimit) {
+    dropClient(client, queue.size() + data.size());
+    SocketError(ws::WSAEWOULDBLOCK);
+    return;
+  }
+  queue.append(data);
+}
+
+void TTCPServer::flush(TClient* client) {
+  std::string& queue = client->SendQueue();
+  size_t done = 0;
+  while (done < queue.size()) {
+    int sent =
+        ws::send(client->Socket(), queue.data() + done, static_cast<int>(queue.size() - done), 0);
+    if (sent < 0) {
+      // Would-block asks for the next write notification; a failure of the
+      // connection comes as its close.
+      if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) lastError_ = ws::WSAGetLastError();
+      break;
+    }
+    done += static_cast<size_t>(sent);
+  }
+  queue.erase(0, done);
+  if (queue.empty() && queue.capacity() > 4096) std::string().swap(queue);
+}
+
+void TTCPServer::dropClient(TClient* client, size_t waiting) {
+  ws::SOCKET s = client->Socket();
+  notice(format("TCP: client %d (%s:%d) takes no answers, %zu bytes waiting: disconnected (10035)",
+                client->ID(), AddressToText(client->Address()).c_str(),
+                ntohs(client->Address().sin_port), waiting));
+  if (OnClose) OnClose(this, s);
+  delete client;
+  // Reset rather than closed in order: the kernel would otherwise go on
+  // holding what the peer does not read.
+  linger abort{1, 0};
+  ::setsockopt(s, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  ws::closesocket(s);
 }
 
 TServerBlock TTCPServer::Read(ws::SOCKET socket) {
@@ -228,7 +276,7 @@ TServerBlock TTCPServer::Read(ws::SOCKET socket) {
 }
 
 void TTCPServer::WriteToClient(int32_t id, std::string_view data) {
-  if (TClient* client = clients_.ClientByID(id)) SendAll(client->Socket(), 0, data);
+  if (TClient* client = clients_.ClientByID(id)) send(client, data);
 }
 
 void TTCPServer::acceptClient(int error) {
@@ -236,30 +284,54 @@ void TTCPServer::acceptClient(int error) {
     lastError_ = error;
     return;
   }
-  sockaddr_in peer{};
-  ws::SOCKET s = ws::accept(handle_, &peer);
-  if (s == ws::INVALID_SOCKET) {
-    int code = ws::WSAGetLastError();
-    SocketError(code);
-    // Out of descriptors: take the waiting connection with the reserve and
-    // shut it, or the listener would be signalled for it again and again.
-    if (code == 10024 && reserve_ >= 0) {
-      ::close(reserve_);
-      reserve_ = -1;
+  // Every connection waiting is taken (up to a bound, so that a burst of
+  // connections cannot hold up the clients already served): one a
+  // notification would leave a burst of terminals waiting seconds.
+  for (int taken = 0; taken < 64; ++taken) {
+    sockaddr_in peer{};
+    ws::SOCKET s = ws::accept(handle_, &peer);
+    if (s == ws::INVALID_SOCKET) {
+      int code = ws::WSAGetLastError();
+      // Nothing more waiting is no failure once one was taken.
+      if (code == ws::WSAEWOULDBLOCK && taken > 0) return;
+      SocketError(code);
+      if (code != 10024) return;
+      // Out of descriptors: take the waiting connection with the reserve and
+      // shut it, or the listener would be signalled for it again and again.
+      if (reserve_ >= 0) ::close(reserve_);
       ws::SOCKET dropped = ws::accept(handle_, nullptr);
       if (dropped != ws::INVALID_SOCKET) ws::closesocket(dropped);
       reserve_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      // One line when refusing starts; the count when accepting again.
+      if (refused_++ == 0)
+        notice(format("TCP: out of descriptors (%d clients): new connections are refused",
+                      clients_.Count()));
+      if (dropped == ws::INVALID_SOCKET) return;
+      continue;
     }
-    return;
+    if (!setUpConnection(s)) {
+      SocketError();
+      ws::closesocket(s);
+      continue;
+    }
+    if (refused_ > 0) {
+      notice(format("TCP: accepting connections again; %llu refused meanwhile",
+                    static_cast<unsigned long long>(refused_)));
+      refused_ = 0;
+    }
+    new TClient(&clients_, s, peer);
+    if (OnAccept) OnAccept(this, s);
   }
-  if (ws::WSAAsyncSelect(s, window_.get(), WM_SOCKET_NOTIFY, FD_READ | FD_CLOSE) != 0 ||
-      ws::setsockopt(s, SOL_SOCKET, SO_OOBINLINE, 1) != 0) {
-    SocketError();
-    ws::closesocket(s);
-    return;
-  }
-  new TClient(&clients_, s, peer);
-  if (OnAccept) OnAccept(this, s);
+}
+
+bool TTCPServer::setUpConnection(ws::SOCKET s) {
+  return ws::WSAAsyncSelect(s, window_.get(), WM_SOCKET_NOTIFY, FD_READ | FD_WRITE | FD_CLOSE) ==
+             0 &&
+         ws::setsockopt(s, SOL_SOCKET, SO_OOBINLINE, 1) == 0 &&
+         ws::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, 1) == 0 &&
+         ws::setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, KeepAliveIdle) == 0 &&
+         ws::setsockopt(s, IPPROTO_TCP, TCP_KEEPINTVL, KeepAliveInterval) == 0 &&
+         ws::setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, KeepAliveProbes) == 0;
 }
 
 void TTCPServer::onNotify(ws::SOCKET socket, int event, int error) {
@@ -270,6 +342,12 @@ void TTCPServer::onNotify(ws::SOCKET socket, int event, int error) {
     case FD_READ:
       if (error) lastError_ = error;
       else if (OnData) OnData(this, socket);
+      break;
+    case FD_WRITE:
+      if (error)
+        lastError_ = error;
+      else if (TClient* client = clients_.ClientBySocket(socket))
+        flush(client);
       break;
     case FD_CLOSE:
       if (error == ws::WSAENETDOWN) {
@@ -320,6 +398,9 @@ void TUDPServer::Open() {
     SocketError(error);
     return;
   }
+  // Room for the scans of a few thousand terminals at once: a burst waits in
+  // the socket instead of being dropped. Best effort; the system may cap it.
+  ws::setsockopt(s, SOL_SOCKET, SO_RCVBUF, kReceiveBuffer);
   handle_ = s;
   state_ = TSocketState::Open;
 }
@@ -365,11 +446,25 @@ TServerBlock TUDPServer::Read(ws::SOCKET socket) {
 }
 
 void TUDPServer::Write(TClient* client, std::string_view data) {
-  if (client) SendAllTo(handle_, 0, client->Address(), data);
+  if (client) send(client, data);
 }
 
 void TUDPServer::WriteToClient(int32_t id, std::string_view data) {
-  if (TClient* client = clients_.ClientByID(id)) SendAllTo(handle_, 0, client->Address(), data);
+  if (TClient* client = clients_.ClientByID(id)) send(client, data);
+}
+
+void TUDPServer::send(TClient* client, std::string_view data) {
+  if (data.empty()) return;
+  int sent =
+      ws::sendto(handle_, data.data(), static_cast<int>(std::min<size_t>(data.size(), 1 << 30)), 0,
+                 client->Address());
+  if (sent >= 0) return;
+  int code = ws::WSAGetLastError();
+  if (code == ws::WSAEWOULDBLOCK)
+    notice(format("UDP: the socket takes no more: %zu bytes to client %d (%s:%d) dropped (10035)",
+                  data.size(), client->ID(), AddressToText(client->Address()).c_str(),
+                  ntohs(client->Address().sin_port)));
+  SocketError(code);
 }
 
 void TUDPServer::onNotify(ws::SOCKET socket, int event, int error) {

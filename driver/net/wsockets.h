@@ -40,8 +40,8 @@ class TCustomWSocket {
   bool MakeAnyAddress(const std::string& port, sockaddr_in& address);
   static std::string AddressToText(const sockaddr_in& address);
 
-  // Every byte is sent or a socket error results: a full send buffer is
-  // waited out for at most SendTimeout ms, then it is 10035.
+  // Every byte is sent or a socket error results; a full send buffer is
+  // 10035 at once: nothing here waits.
   void SendAll(ws::SOCKET socket, int flags, std::string_view data);
   void SendAllTo(ws::SOCKET socket, int flags, const sockaddr_in& address, std::string_view data);
   int SendTo(ws::SOCKET socket, const char* buffer, int length, const sockaddr_in& address, int flags);
@@ -55,8 +55,6 @@ class TCustomWSocket {
   int LastError() const { return lastError_; }
   bool RaiseOnError() const { return raiseOnError_; }
   ws::SOCKET Handle() const { return handle_; }
-  uint32_t SendTimeout() const { return sendTimeout_; }
-  void SetSendTimeout(uint32_t ms) { sendTimeout_ = ms; }
 
  protected:
   // Records the code; raises it when the flag is set.
@@ -82,7 +80,6 @@ class TCustomWSocket {
   ws::SOCKET handle_ = ws::INVALID_SOCKET;
   TSocketState state_ = TSocketState::NotStarted;
   int lastError_ = 0;
-  uint32_t sendTimeout_ = 1000;
   char buffer_[2048];
 
  private:
@@ -93,6 +90,9 @@ class TCustomServer;
 using TOnData = std::function<void(TCustomServer* sender, ws::SOCKET socket)>;
 using TOnAccept = std::function<void(TCustomServer* sender, ws::SOCKET socket)>;
 using TOnClose = std::function<void(TCustomServer* sender, ws::SOCKET socket)>;
+// A line for the log about the server's own decisions (a client dropped, a
+// connection refused).
+using TOnNotice = std::function<void(const std::string& text)>;
 
 // One block read from a server: the bytes and the client they came from
 // (null when the sender is unknown).
@@ -113,6 +113,7 @@ class TCustomServer : public TCustomWSocket {
   virtual bool IsTCP() const = 0;
 
   TOnData OnData;
+  TOnNotice OnNotice;
   const std::string& Port() const { return port_; }
   void SetPort(const std::string& port) { port_ = port; }
   TClients& Clients() { return clients_; }
@@ -122,14 +123,25 @@ class TCustomServer : public TCustomWSocket {
  protected:
   void handleNotification(const Message& message);
   virtual void onNotify(ws::SOCKET socket, int event, int error) = 0;
+  void notice(const std::string& text) {
+    if (OnNotice) OnNotice(text);
+  }
 
   std::string port_;
   TClients clients_;
   std::unique_ptr<MessageWindow> window_;
 };
 
+// Writes never wait: what a client's socket does not take at once waits in
+// the client's send queue and goes out as the socket becomes writable. A
+// client with more than SendQueueLimit bytes waiting takes no answers and is
+// disconnected (10035), so one stuck terminal costs only itself. Accepted
+// connections are kept alive by TCP keep-alive, so a vanished peer is dropped.
 class TTCPServer : public TCustomServer {
  public:
+  static constexpr size_t SendQueueLimit = 64 * 1024;
+  static constexpr int KeepAliveIdle = 60, KeepAliveInterval = 10, KeepAliveProbes = 3;
+
   TTCPServer();
   ~TTCPServer() override;
 
@@ -148,15 +160,25 @@ class TTCPServer : public TCustomServer {
 
  private:
   void acceptClient(int error);
+  bool setUpConnection(ws::SOCKET s);
+  void send(TClient* client, std::string_view data);
+  // Writes what the client's queue holds until the socket takes no more.
+  void flush(TClient* client);
+  void dropClient(TClient* client, size_t waiting);
   // A descriptor held back so that a connection can still be taken and shut
   // when the process has run out of them.
   int reserve_ = -1;
+  // Connections refused since the last one accepted (out of descriptors).
+  uint64_t refused_ = 0;
 };
 
+// A datagram that the socket does not take at once is dropped with 10035:
+// writes never wait, and a terminal that got no answer scans again.
 class TUDPServer : public TCustomServer {
  public:
   // Senders kept at once; the one heard from least recently makes room.
   static constexpr int MaxClients = 4096;
+  static constexpr int kReceiveBuffer = 4 << 20;
 
   TUDPServer();
   ~TUDPServer() override;
@@ -177,6 +199,7 @@ class TUDPServer : public TCustomServer {
 
  private:
   TClient* clientForSource(const sockaddr_in& source);
+  void send(TClient* client, std::string_view data);
   void forgetClients();
   std::unordered_map<uint64_t, int32_t> bySource_;  // source -> client ID
 };

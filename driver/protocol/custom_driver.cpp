@@ -281,6 +281,7 @@ TCustomServer& TCustomDriver::Server() {
     else server_ = std::make_unique<TTCPServer>();
     server_->SetPort(format("%d", serverPort_));
     server_->OnData = [this](TCustomServer* server, ws::SOCKET socket) { onServerData(server, socket); };
+    server_->OnNotice = [this](const std::string& text) { log_->WriteLine(text); };
   }
   return *server_;
 }
@@ -322,15 +323,20 @@ void TCustomDriver::WriteToClient(int32_t clientId, std::string_view bytes) {
 }
 
 std::string TCustomDriver::AnswerFrame(std::string_view line1, std::string_view line2) {
-  std::string text = format("%-30.*s%-30.*s", static_cast<int>(std::min<size_t>(line1.size(), 30)),
-                            line1.data(), static_cast<int>(std::min<size_t>(line2.size(), 30)),
-                            line2.data());
-  return ByteWriter(3 + text.size())
-      .u8(kTerminalMessage)
-      .u8(0)
-      .u8(static_cast<unsigned>(text.size()))
-      .bytes(text)
-      .take();
+  // Each line cut to 30 bytes, ended at a NUL byte, padded with blanks: what
+  // "%-30.*s" makes of it, without formatting on every answer.
+  constexpr size_t kWidth = 30;
+  std::string frame;
+  frame.reserve(3 + 2 * kWidth);
+  frame += static_cast<char>(kTerminalMessage);
+  frame += '\0';
+  frame += static_cast<char>(2 * kWidth);
+  for (std::string_view line : {line1, line2}) {
+    line = line.substr(0, kWidth);
+    line = line.substr(0, line.find('\0'));
+    frame.append(line).append(kWidth - line.size(), ' ');
+  }
+  return frame;
 }
 
 void TCustomDriver::SendAnswer(int32_t clientId, std::string_view line1, std::string_view line2) {

@@ -1,6 +1,7 @@
 #include "platform/com/dispatch_table.h"
 
 #include <set>
+#include <type_traits>
 #include <utility>
 
 #include "platform/cp1251.h"
@@ -17,6 +18,10 @@ bool isParameterType(VARTYPE vt) {
 
 bool isResultType(VARTYPE vt) {
   return vt == VT_VOID || vt == VT_VARIANT || isValueType(vt);
+}
+
+uint64_t indexKey(DISPID dispid, INVOKEKIND kind) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(dispid)) << 8) | static_cast<uint8_t>(kind);
 }
 
 bool isPut(INVOKEKIND kind) {
@@ -288,14 +293,15 @@ DispatchTable::DispatchTable(DispatchType type, std::vector<DispatchMember> memb
     if (isPut(member.kind) && (member.params.empty() || member.result != VT_VOID))
       fail(member, "a put takes a value and returns nothing");
   }
-  data_ = std::make_shared<const Data>(Data{std::move(type), std::move(members)});
+  std::unordered_map<uint64_t, int> index;
+  for (size_t i = 0; i < members.size(); ++i)
+    index.emplace(indexKey(members[i].dispid, members[i].kind), static_cast<int>(i));
+  data_ = std::make_shared<const Data>(Data{std::move(type), std::move(members), std::move(index)});
 }
 
 int DispatchTable::find(DISPID dispid, INVOKEKIND kind) const {
-  const auto& list = members();
-  for (size_t i = 0; i < list.size(); ++i)
-    if (list[i].dispid == dispid && list[i].kind == kind) return static_cast<int>(i);
-  return -1;
+  auto found = data_->index.find(indexKey(dispid, kind));
+  return found == data_->index.end() ? -1 : found->second;
 }
 
 int DispatchTable::findAny(DISPID dispid) const {
@@ -488,23 +494,47 @@ HRESULT DispatchTable::invoke(const MemberInvoker& invoker, DISPID dispIdMember,
   return S_OK;
 }
 
-HRESULT DispatchTable::call(const MemberInvoker& invoker, DISPID dispid, INVOKEKIND kind,
-                            std::span<const Variant> args, Variant* result) const {
+template <class Arg>
+HRESULT DispatchTable::callWith(const MemberInvoker& invoker, DISPID dispid, INVOKEKIND kind,
+                                std::span<Arg> args, Variant* result) const {
   int index = find(dispid, kind);
   if (index < 0) return DISP_E_MEMBERNOTFOUND;
   const DispatchMember& member = members()[static_cast<size_t>(index)];
-  // The arguments travel as Invoke has them, so both ways convert alike.
-  std::vector<Variant> reversed(args.rbegin(), args.rend());
-  DISPID putId = DISPID_PROPERTYPUT;
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-  if (isPut(kind) && !reversed.empty()) {
-    params.rgdispidNamedArgs = &putId;
-    params.cNamedArgs = 1;
-  }
   DispatchCall call{member, {}, {}, LOCALE_USER_DEFAULT};
-  std::vector<int> positions;
-  HRESULT hr = convertArguments(member, params, positions, call, nullptr);
-  if (FAILED(hr)) return hr;
+  bool byReference = false;
+  for (const DispatchParam& param : member.params)
+    byReference = byReference || (param.type & VT_BYREF);
+  if (byReference || args.size() != member.params.size()) {
+    // The arguments travel as Invoke has them, so both ways convert alike.
+    std::vector<Variant> reversed(args.rbegin(), args.rend());
+    DISPID putId = DISPID_PROPERTYPUT;
+    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    if (isPut(kind) && !reversed.empty()) {
+      params.rgdispidNamedArgs = &putId;
+      params.cNamedArgs = 1;
+    }
+    std::vector<int> positions;
+    HRESULT hr = convertArguments(member, params, positions, call, nullptr);
+    if (FAILED(hr)) return hr;
+  } else {
+    // In order and by value: each argument converted as Invoke converts it.
+    call.args.resize(args.size());
+    for (size_t k = 0; k < args.size(); ++k) {
+      VARTYPE declared = member.params[k].type;
+      HRESULT hr;
+      if constexpr (!std::is_const_v<Arg>) {
+        if (args[k].vt == declared && declared != VT_VARIANT) {
+          call.args[k] = std::move(args[k]);
+          continue;
+        }
+      }
+      if (declared == VT_VARIANT)
+        hr = VariantCopyInd(&call.args[k], &args[k]);
+      else
+        hr = VariantChangeType(&call.args[k], &args[k], 0, declared);
+      if (FAILED(hr)) return hr == E_INVALIDARG ? DISP_E_TYPEMISMATCH : hr;
+    }
+  }
   try {
     invoker(static_cast<size_t>(index), call);
     if (member.result != VT_VOID && member.result != VT_VARIANT)
@@ -514,6 +544,16 @@ HRESULT DispatchTable::call(const MemberInvoker& invoker, DISPID dispid, INVOKEK
   }
   if (result) *result = std::move(call.result);
   return S_OK;
+}
+
+HRESULT DispatchTable::call(const MemberInvoker& invoker, DISPID dispid, INVOKEKIND kind,
+                            std::span<const Variant> args, Variant* result) const {
+  return callWith(invoker, dispid, kind, args, result);
+}
+
+HRESULT DispatchTable::callTaking(const MemberInvoker& invoker, DISPID dispid, INVOKEKIND kind,
+                                  std::span<Variant> args, Variant* result) const {
+  return callWith(invoker, dispid, kind, args, result);
 }
 
 }  // namespace mirelo

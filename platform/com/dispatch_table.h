@@ -23,6 +23,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/com/dispatch.h"
@@ -121,6 +122,10 @@ class DispatchTable {
   // information and its status is returned. result may be null.
   HRESULT call(const MemberInvoker& invoker, DISPID dispid, INVOKEKIND kind,
                std::span<const Variant> args, Variant* result) const;
+  // The same, taking over arguments that are of their parameter's type
+  // already (they are left empty): for arguments made for the call.
+  HRESULT callTaking(const MemberInvoker& invoker, DISPID dispid, INVOKEKIND kind,
+                     std::span<Variant> args, Variant* result) const;
 
   // A type description (TKIND_DISPATCH) of this table: GetTypeAttr,
   // GetFuncDesc, GetNames, GetDocumentation, GetIDsOfNames, Invoke (through
@@ -133,9 +138,15 @@ class DispatchTable {
   struct Data {
     DispatchType type;
     std::vector<DispatchMember> members;
+    // Entry index by DISPID and kind: every call through a virtual table
+    // looks its member up.
+    std::unordered_map<uint64_t, int> index;
   };
   HRESULT convertArguments(const DispatchMember& member, DISPPARAMS& params,
                            std::vector<int>& positions, DispatchCall& call, UINT* puArgErr) const;
+  template <class Arg>
+  HRESULT callWith(const MemberInvoker& invoker, DISPID dispid, INVOKEKIND kind,
+                   std::span<Arg> args, Variant* result) const;
   std::u16string source() const;
 
   std::shared_ptr<const Data> data_;
@@ -211,6 +222,11 @@ class DispatchImpl : public Interface {
   HRESULT callMember(DISPID dispid, INVOKEKIND kind, std::span<const Variant> args = {},
                      Variant* result = nullptr) {
     return map_.table().call(invoker(), dispid, kind, args, result);
+  }
+  // Arguments of the parameter's type are taken over (left empty).
+  HRESULT callMemberTaking(DISPID dispid, INVOKEKIND kind, std::span<Variant> args,
+                           Variant* result = nullptr) {
+    return map_.table().callTaking(invoker(), dispid, kind, args, result);
   }
 
  private:

@@ -731,6 +731,13 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
   Variant value;
   HRESULT hr = copyValue(value, *pvarSrc, true);
   if (FAILED(hr)) return hr;
+  if (value.vt == vt) {
+    // Already of the type: the copy is the result.
+    hr = VariantClear(pvargDest);
+    if (FAILED(hr)) return hr;
+    moveInto(*pvargDest, value);
+    return S_OK;
+  }
   Variant result;
   hr = convert(value, wFlags, vt, result);
   if (FAILED(hr)) return hr;
@@ -871,6 +878,7 @@ void Variant::clear() {
 }
 
 HRESULT Variant::changeType(VARTYPE target, USHORT flags) {
+  if (vt == target && isValueType(target)) return S_OK;
   return VariantChangeType(this, this, flags, target);
 }
 
@@ -886,6 +894,7 @@ Variant converted(const Variant& v, VARTYPE target) {
 }  // namespace
 
 int32_t Variant::toInt() const {
+  if (vt == VT_I4) return lVal;
   return converted(*this, VT_I4).lVal;
 }
 double Variant::toDouble() const {
@@ -898,9 +907,11 @@ LONGLONG Variant::toCurrency() const {
   return converted(*this, VT_CY).cyVal.int64;
 }
 std::u16string Variant::toString() const {
-  return converted(*this, VT_BSTR).bstrVal;
+  if (vt == VT_BSTR) return bstrVal;
+  return std::move(converted(*this, VT_BSTR).bstrVal);
 }
 std::string Variant::toAnsi() const {
+  if (vt == VT_BSTR) return wideToAnsi(bstrVal);
   return wideToAnsi(toString());
 }
 

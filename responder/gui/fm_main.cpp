@@ -67,7 +67,9 @@ TfmMain::TfmMain(std::string settingsPath, QWidget* parent)
   SaveDialog->setDirectory(programFolder);
 
   // 4. The not-found lines.
-  notFound_ = readNotFoundLines(settingsPath_);
+  TSettingsRead settings = readSettings(settingsPath_);
+  notFound_ = settings.Lines;
+  if (!settings.Problem.empty()) settingsProblem_ = settingsNotice(settingsPath_, settings);
 
   // 5. The columns.
   layoutColumns();

@@ -60,6 +60,8 @@ class TfmMain : public QWidget {
   TPriceListModel& model() { return *model_; }
   const TNotFoundLines& notFoundLines() const { return notFound_; }
   const std::string& settingsPath() const { return settingsPath_; }
+  // Why the settings file was not used at start (defaults then), or "".
+  const std::string& settingsProblem() const { return settingsProblem_; }
   TResponder& responder() { return *responder_; }
 
   // Shows a failure to the operator; a message box unless replaced (tests).
@@ -93,6 +95,7 @@ class TfmMain : public QWidget {
   void guarded(const std::function<void()>& action);
 
   std::string settingsPath_;
+  std::string settingsProblem_;
   TPriceList list_;
   TNotFoundLines notFound_;
   std::unique_ptr<TResponder> responder_;

@@ -1,12 +1,16 @@
 #include "responder/gui/kavrin_window.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/cp1251.h"
 #include "responder/gui/fm_main.h"
+#include "forms/qt_text.h"
+#include "responder/line_output.h"
 #include "responder/options.h"
 #include "responder/settings.h"
 
@@ -28,6 +32,13 @@ int runKavrinWindow(int argc, char** argv) {
   std::string settings = options.Settings.empty() ? settingsPathFor(programPath("kavrin")) : options.Settings;
   TfmMain window(settings);
   window.show();
+  if (!window.settingsProblem().empty()) {
+    std::fprintf(stderr, "kavrin: %s\n",
+                 ansiToUtf8(escapeControls(window.settingsProblem())).c_str());
+    QTimer::singleShot(0, &window, [&window] {
+      QMessageBox::warning(&window, window.windowTitle(), fromAnsi(window.settingsProblem()));
+    });
+  }
   return application.exec();
 }
 

@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -32,6 +33,17 @@ struct Recording {
     return loop().runUntil([&] { return blocks.size() >= count; }, 5000);
   }
 };
+
+// A connection whose receive buffer is small, so that the server's writes
+// soon find its socket full.
+int connectSmall(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int small = 4096;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in address = test::loopback(port);
+  EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  return fd;
+}
 
 TEST(TCPServer, ConnectionsGetRisingIDsAndAReconnectGetsANewOne) {
   Recording<TTCPServer> r;
@@ -83,39 +95,77 @@ TEST(TCPServer, AResetRemovesTheClientLikeAClose) {
   EXPECT_EQ(r.server.LastError(), 10054);
 }
 
-TEST(TCPServer, WriteToClientSendsAllBytesAndIgnoresUnknownIDs) {
+TEST(TCPServer, WhatTheSocketDoesNotTakeGoesOutWhenItIsWritable) {
   Recording<TTCPServer> r;
-  int c = test::connectTo(r.port());
+  int c = connectSmall(r.port());
   ASSERT_TRUE(loop().runUntil([&] { return r.server.Clients().Count() == 1; }, 5000));
-  // Larger than the socket buffers: the rest waits for the reader.
-  std::string big(4 << 20, 'q');
+  // Small buffers and nobody reading yet: most of it must wait in the queue
+  // (up to its bound), and go out in order.
+  int small = 4096;
+  ::setsockopt(r.server.Clients().Items(0)->Socket(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  std::string sent;
+  for (int i = 0; sent.size() + 2048 <= TTCPServer::SendQueueLimit; ++i) {
+    std::string frame(2048, static_cast<char>('a' + i % 26));
+    r.server.WriteToClient(r.server.Clients().Items(0)->ID(), frame);
+    sent += frame;
+  }
+  EXPECT_GT(r.server.Clients().Items(0)->SendQueue().size(), 0u);
   std::string received;
-  std::thread reader([&] {
-    while (received.size() < big.size()) {
-      std::string part = test::readSome(c, 5000);
-      if (part.empty()) break;
-      received += part;
-    }
-  });
-  r.server.WriteToClient(r.server.Clients().Items(0)->ID(), big);
-  reader.join();
-  EXPECT_EQ(received.size(), big.size());
+  for (int round = 0; round < 1000 && received.size() < sent.size(); ++round) {
+    loop().processMessages();
+    received += test::readSome(c, 10);
+  }
+  EXPECT_TRUE(received == sent);
+  EXPECT_EQ(r.server.LastError(), 0);
   EXPECT_NO_THROW(r.server.WriteToClient(999999, "nobody"));
   ::close(c);
 }
 
-TEST(TCPServer, AnAnswerThatCannotGoIsAnErrorNotASilentSuccess) {
+TEST(TCPServer, AClientThatTakesNoAnswersIsDroppedAndCostsOnlyItself) {
   Recording<TTCPServer> r;
-  r.server.SetSendTimeout(100);
-  int c = test::connectTo(r.port());  // never reads
+  std::vector<std::string> notices;
+  r.server.OnNotice = [&](const std::string& text) { notices.push_back(text); };
+  int stuck = connectSmall(r.port());
   ASSERT_TRUE(loop().runUntil([&] { return r.server.Clients().Count() == 1; }, 5000));
-  try {
-    r.server.WriteToClient(r.server.Clients().Items(0)->ID(), std::string(64 << 20, 'x'));
-    FAIL() << "a write that could not finish reported success";
-  } catch (const std::exception& e) {
-    EXPECT_EQ(resultOf(e).text, "10035, WSAEWOULDBLOCK: Operation would block");
+  int good = test::connectTo(r.port());
+  ASSERT_TRUE(loop().runUntil([&] { return r.server.Clients().Count() == 2; }, 5000));
+  int32_t stuckId = r.server.Clients().Items(0)->ID(), goodId = r.server.Clients().Items(1)->ID();
+
+  // Every write returns at once; the one that overflows the queue fails.
+  std::string failure;
+  for (int i = 0; i < 20000 && failure.empty(); ++i) {
+    try {
+      r.server.WriteToClient(stuckId, std::string(2048, 's'));
+    } catch (const std::exception& e) {
+      failure = resultOf(e).text;
+    }
   }
+  EXPECT_EQ(failure, "10035, WSAEWOULDBLOCK: Operation would block");
   EXPECT_EQ(r.server.LastError(), 10035);
+  EXPECT_EQ(r.server.Clients().ClientByID(stuckId), nullptr);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find("disconnected (10035)"), std::string::npos) << notices[0];
+  r.server.WriteToClient(goodId, "answer");
+  EXPECT_EQ(test::readSome(good, 5000), "answer");
+  ::close(stuck);
+  ::close(good);
+}
+
+TEST(TCPServer, AcceptedConnectionsAreKeptAlive) {
+  Recording<TTCPServer> r;
+  int c = test::connectTo(r.port());
+  ASSERT_TRUE(loop().runUntil([&] { return r.server.Clients().Count() == 1; }, 5000));
+  int s = r.server.Clients().Items(0)->Socket();
+  auto option = [&](int level, int name) {
+    int value = -1;
+    socklen_t length = sizeof value;
+    ::getsockopt(s, level, name, &value, &length);
+    return value;
+  };
+  EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 60);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
   ::close(c);
 }
 
@@ -138,6 +188,8 @@ TEST(TCPServer, PortInUseFailsWithItsTextAndStaysClosed) {
 
 TEST(TCPServer, RunningOutOfDescriptorsIsRecordedAndServingGoesOn) {
   Recording<TTCPServer> r;
+  std::vector<std::string> notices;
+  r.server.OnNotice = [&](const std::string& text) { notices.push_back(text); };
   std::vector<int> peers;
   for (int i = 0; i < 12; ++i) peers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   rlimit saved{};
@@ -163,6 +215,10 @@ TEST(TCPServer, RunningOutOfDescriptorsIsRecordedAndServingGoesOn) {
   int late = test::connectTo(r.port());
   test::writeAll(late, "still here");
   EXPECT_TRUE(r.waitBlocks(1));
+  // One line when refusing began, one when accepting again.
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_NE(notices[0].find("new connections are refused"), std::string::npos) << notices[0];
+  EXPECT_NE(notices[1].find("accepting connections again"), std::string::npos) << notices[1];
   ::close(late);
 }
 
@@ -203,6 +259,27 @@ TEST(UDPServer, EachSourceGetsItsOwnIDAndItsOwnAnswer) {
   EXPECT_EQ(one.receive(), "for one");
   EXPECT_EQ(two.receive(), "for two");
   EXPECT_EQ(r.server.Clients().Count(), 2);
+}
+
+TEST(UDPServer, ADatagramTheSocketDoesNotTakeIsDroppedAtOnce) {
+  Recording<TUDPServer> r;
+  test::UdpPeer peer;
+  peer.sendTo(r.port(), "a");
+  ASSERT_TRUE(r.waitBlocks(1));
+  std::vector<std::string> notices;
+  r.server.OnNotice = [&](const std::string& text) { notices.push_back(text); };
+  ws::setFaultHook([](const char* call) { return std::string(call) == "sendto" ? EAGAIN : 0; });
+  try {
+    r.server.WriteToClient(r.blocks[0].second, "answer");
+    ADD_FAILURE() << "a datagram that did not go reported success";
+  } catch (const std::exception& e) {
+    EXPECT_EQ(resultOf(e).text, "10035, WSAEWOULDBLOCK: Operation would block");
+  }
+  ws::setFaultHook(nullptr);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find("dropped (10035)"), std::string::npos) << notices[0];
+  r.server.WriteToClient(r.blocks[0].second, "next");
+  EXPECT_EQ(peer.receive(), "next");
 }
 
 TEST(UDPServer, ReopeningForgetsEveryClient) {

@@ -89,6 +89,9 @@ TEST(DriverServer, SendAnswerWritesSixtyThreeBytes) {
   // Longer lines are cut to 30 characters each.
   host.driver.SendAnswer(host.delivered[0].id, std::string(45, 'x'), std::string(31, 'y'));
   EXPECT_EQ(test::readSome(terminal), answerFrame(std::string(30, 'x'), std::string(30, 'y')));
+  // A NUL byte ends a line; the rest of it is blanks.
+  host.driver.SendAnswer(host.delivered[0].id, std::string("ab\0cd", 5), std::string("\0z", 2));
+  EXPECT_EQ(test::readSome(terminal), answerFrame("ab", ""));
   ::close(terminal);
 }
 

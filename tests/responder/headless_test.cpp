@@ -30,19 +30,32 @@ class Headless : public testing::Test {
  protected:
   // Starts kavrin on a fresh port; a port taken meanwhile by someone else
   // (the probe closed it) is tried again with another.
-  void start(int32_t protocol, const std::string& prices = kPrices, const std::string& settings = "") {
+  void start(int32_t protocol, const std::string& prices = kPrices,
+             const std::string& settings = "", bool stdoutUnread = false,
+             const std::string& pricesName = "prices.txt") {
     protocol_ = protocol;
-    pricesPath_ = folder_.write("prices.txt", prices);
+    pricesPath_ = folder_.write(pricesName, prices);
     settingsPath_ = folder_.write("kavrin.ini", settings);
     for (int attempt = 0; attempt < 5; ++attempt) {
       port_ = test::freePort(protocol);
       test::storeServerSettings(protocol, port_);
       kavrin_ = std::make_unique<KavrinProcess>(
-          std::vector<std::string>{"--headless", "--prices", pricesPath_, "--settings", settingsPath_});
+          withExtra({"--headless", "--prices", pricesPath_, "--settings", settingsPath_}),
+          stdoutUnread);
+      if (stdoutUnread) {
+        // Ready when it answers: its notices are not read.
+        for (int i = 0; i < 500; ++i, usleep(20000))
+          if (scan("1").ok) return;
+        break;
+      }
       if (kavrin_->waitForLine("kavrin: serving on")) return;
       if (kavrin_->allOutput().find("10048") == std::string::npos) break;
     }
     FAIL() << "kavrin did not start:\n" << kavrin_->allOutput();
+  }
+  std::vector<std::string> withExtra(std::vector<std::string> args) const {
+    args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
+    return args;
   }
   termsim::ScanResult scan(std::string_view barcode) {
     return termsim::scan("127.0.0.1", port_, barcode, protocol_ == 0, 5000);
@@ -62,6 +75,7 @@ class Headless : public testing::Test {
   int32_t protocol_ = 1;
   uint16_t port_ = 0;
   std::string pricesPath_, settingsPath_;
+  std::vector<std::string> extraArgs_;
   std::unique_ptr<KavrinProcess> kavrin_;
 };
 
@@ -87,6 +101,16 @@ TEST_F(Headless, AnswersFoundAndNotFoundOverTcp) {
   EXPECT_TRUE(kavrin_->waitForLine("kavrin: SIGTERM, server closed"));
 }
 
+TEST_F(Headless, QuietAnswersAlikeAndPrintsOnlyItsNotices) {
+  extraArgs_ = {"--quiet"};
+  start(0);
+  expectAnswer("4607001234562\r", "Молоко 3,2% 1 л", "Цена: 89.90 руб.");
+  expectAnswer("0000000000000", "Not found", "Not found");
+  stop();
+  EXPECT_TRUE(kavrin_->waitForLine("kavrin: SIGTERM, server closed"));
+  EXPECT_EQ(kavrin_->allOutput().find("code="), std::string::npos) << kavrin_->allOutput();
+}
+
 TEST_F(Headless, AnswersFoundAndNotFoundOverUdp) {
   start(0);
   EXPECT_TRUE(kavrin_->waitForLine(format("serving on UDP port %d", port_)));
@@ -101,6 +125,48 @@ TEST_F(Headless, TheNotFoundLinesComeFromTheSettingsFile) {
   EXPECT_TRUE(kavrin_->waitForLine(ansiToUtf8("not-found lines \"Товар не найден\"")));
   expectAnswer("1", "Товар не найден", "  Спросите продавца");
   stop();
+}
+
+TEST_F(Headless, ASettingsFileThatIsNoIniFileIsNamedAndTheDefaultsUsed) {
+  start(1, kPrices,
+        std::string("\x7F"
+                    "ELF\x02\x01\x01\x00\x00",
+                    9));
+  auto notice = kavrin_->waitForLine("is not an INI file");
+  ASSERT_TRUE(notice) << kavrin_->allOutput();
+  EXPECT_NE(notice->find(settingsPath_), std::string::npos) << *notice;
+  EXPECT_NE(notice->find("using the default not-found lines \"Not found\" / \"Not found\""),
+            std::string::npos)
+      << *notice;
+  expectAnswer("1", "Not found", "Not found");
+  stop();
+}
+
+TEST_F(Headless, ControlBytesFromFilesAreEscapedInEveryLine) {
+  start(1, kPrices, "[Параметры]\r\nСтрока1=a\tb\r\n", false, "pr\x1B[2Jices.txt");
+  auto line = kavrin_->waitForLine("rows from");
+  ASSERT_TRUE(line) << kavrin_->allOutput();
+  EXPECT_NE(line->find("pr\\x1B[2Jices.txt"), std::string::npos) << *line;
+  EXPECT_NE(line->find("\"a\\x09b\""), std::string::npos) << *line;
+  EXPECT_EQ(kavrin_->allOutput().find('\x1B'), std::string::npos);
+  stop();
+}
+
+TEST_F(Headless, AStandardOutputNobodyReadsDoesNotStopTheService) {
+  start(1, kPrices, "", true);
+  termsim::LoadOptions load;
+  load.port = port_;
+  load.barcode = "4607001234562";
+  load.count = 5000;  // far more lines than the pipe and the buffer hold
+  load.concurrency = 8;
+  load.timeoutMs = 5000;
+  termsim::LoadReport report = termsim::runLoad(load);
+  EXPECT_EQ(report.answered, load.count);
+  EXPECT_TRUE(kavrin_->waitForLine("request lines are dropped until it is"));
+  stop();
+  auto total = kavrin_->waitForLine("request lines dropped in all");
+  ASSERT_TRUE(total) << kavrin_->allOutput();
+  EXPECT_NE(total->rfind("kavrin: ", 0), std::string::npos);
 }
 
 TEST_F(Headless, SighupReloadsAndAnUnreadableFileKeepsTheOldList) {
@@ -210,6 +276,10 @@ TEST_F(Headless, BadTerminalsDoNotStopTheService) {
 TEST(RequestLine, QuotesAndEscapesWhatItPrints) {
   EXPECT_EQ(quoteText("Хлеб"), "\"" + ansiToUtf8("Хлеб") + "\"");
   EXPECT_EQ(quoteText(std::string("a\"b\\c\r\n\x00", 8)), "\"a\\\"b\\\\c\\x0D\\x0A\\x00\"");
+  std::string letters;
+  for (int byte = 0x80; byte <= 0xFF; ++byte)
+    if (byte != 0x98) letters += static_cast<char>(byte);
+  EXPECT_EQ(quoteText(letters), "\"" + ansiToUtf8(letters) + "\"");
   TAnswerRecord record;
   record.SenderID = 7;
   record.SenderIP = "127.0.0.1";

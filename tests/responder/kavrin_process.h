@@ -69,7 +69,9 @@ inline uint16_t freePort(int32_t protocol) {
 
 class KavrinProcess {
  public:
-  explicit KavrinProcess(const std::vector<std::string>& args) {
+  // stdoutUnread: standard output goes to a pipe that is never read (only
+  // standard error is collected).
+  explicit KavrinProcess(const std::vector<std::string>& args, bool stdoutUnread = false) {
     // Everything the child needs is made before the fork: only dup2 and
     // execv run in it.
     std::vector<char*> argv{const_cast<char*>(kKavrin.c_str())};
@@ -77,14 +79,18 @@ class KavrinProcess {
     argv.push_back(nullptr);
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    int unread[2] = {-1, -1};
+    if (stdoutUnread && ::pipe2(unread, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     pid_ = fork();
     if (pid_ == 0) {
-      dup2(pipe[1], 1);
+      dup2(stdoutUnread ? unread[1] : pipe[1], 1);
       dup2(pipe[1], 2);
       execv(kKavrin.c_str(), argv.data());
       _exit(127);
     }
     ::close(pipe[1]);
+    if (stdoutUnread) ::close(unread[1]);
+    unread_ = unread[0];
     output_ = pipe[0];
     reader_ = std::thread([this] { readOutput(); });
   }
@@ -95,6 +101,7 @@ class KavrinProcess {
     }
     reader_.join();
     ::close(output_);
+    if (unread_ >= 0) ::close(unread_);
   }
 
   pid_t pid() const { return pid_; }
@@ -163,6 +170,7 @@ class KavrinProcess {
 
   pid_t pid_ = -1;
   int output_ = -1;
+  int unread_ = -1;
   bool exited_ = false;
   std::thread reader_;
   std::mutex mutex_;

@@ -209,6 +209,14 @@ TEST(PriceFile, SavingKeepsTheFilesModeAndFollowsALink) {
   EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
+TEST(PriceFile, ANewFileIsItsOwnersAlone) {
+  TempFolder folder;
+  TPriceList({row("1")}).SaveToFile(folder.path("new.txt"));
+  struct stat info {};
+  ASSERT_EQ(stat(folder.path("new.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
 TEST(PriceFile, SavingIntoAMissingFolderFailsClearly) {
   TempFolder folder;
   TPriceList list({row("1")});
@@ -295,6 +303,18 @@ TEST(Answer, LongBarcodesWithControlBytesAnywhere) {
   broken[1000] = '\x05';
   EXPECT_FALSE(answerFor(list, {}, broken).Found);
   EXPECT_EQ(answerFor(list, {}, broken).Barcode.size(), 1000u);
+}
+
+TEST(Answer, CopiesOnlyWhatATerminalShowsAndKeepsTheRowWhole) {
+  std::string longLine(100'000, 'L');
+  TPriceList list({row("1", longLine, "short")});
+  TNotFoundLines notFound{std::string(40, 'N'), ""};
+  TPriceAnswer answer = answerFor(list, notFound, "1");
+  EXPECT_EQ(answer.Line1, std::string(30, 'L'));
+  EXPECT_EQ(answer.Line2, "short");
+  EXPECT_EQ(answerFor(list, notFound, "2").Line1, std::string(30, 'N'));
+  EXPECT_EQ(list.Rows(0).Line1.size(), longLine.size());
+  EXPECT_EQ(TPriceList::ParseText(list.FormatText())[0].Line1, longLine);
 }
 
 // ---- the index follows every edit ----
@@ -390,6 +410,32 @@ TEST(Index, AgreesWithALinearSearchThroughRandomEdits) {
       ASSERT_EQ(list.Find(code), expected) << "step " << step << " code " << code;
     }
   }
+}
+
+TEST(Index, ALoadedListKeepsItsRowsAndAnswersThroughEditsThatMoveItsBytes) {
+  TempFolder folder;
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += std::to_string(i % 1000) + ";line " + std::to_string(i) + ";x;y\n";
+  TPriceList list;
+  list.LoadFromFile(folder.write("in.txt", text));
+  std::vector<TPriceRow> reference = TPriceList::ParseText(text);
+  // Enough replaced bytes that the store is rebuilt more than once.
+  std::string wide(2000, 'w');
+  for (int i = 0; i < 9000; ++i) {
+    size_t at = static_cast<size_t>(i * 7 % 3000);
+    reference[at].Line1 = wide + std::to_string(i);
+    list.SetCell(at, pcLine1, reference[at].Line1);
+  }
+  list.Delete(0);  // "0": its next row answers
+  reference.erase(reference.begin());
+  list.SetCell(4, pcCode, "new");
+  reference[4].Code = "new";
+  for (size_t i = 0; i < reference.size(); i += 97) EXPECT_EQ(list.Rows(i), reference[i]) << i;
+  EXPECT_EQ(list.Find("0"), 999u);
+  EXPECT_EQ(list.Find("5"), 1004u) << "row 4 took another code";
+  EXPECT_EQ(list.Find("new"), 4u);
+  EXPECT_EQ(answerFor(list, {}, "7").Line1, reference[6].Line1.substr(0, kTerminalLineWidth));
+  EXPECT_EQ(list.FormatText(), TPriceList::FormatText(reference));
 }
 
 TEST(Index, EditsOutsideTheListAreRefused) {

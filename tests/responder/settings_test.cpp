@@ -35,8 +35,9 @@ TEST_F(Settings, MissingFileOrKeysReadAsNotFound) {
   EXPECT_EQ(readNotFoundLines(path_).Line1, "Not found") << "the key has no blank before the digit";
 }
 
-TEST_F(Settings, WritesBothKeysInTheirSection) {
+TEST_F(Settings, WritesBothKeysInTheirSectionToAFileOfItsOwnersAlone) {
   writeNotFoundLines(path_, {"Товар не найден", "Спросите продавца"});
+  EXPECT_EQ(std::filesystem::status(path_).permissions(), std::filesystem::perms(0600));
   EXPECT_EQ(read(), "[Параметры]\r\nСтрока1=Товар не найден\r\nСтрока2=Спросите продавца\r\n");
   EXPECT_EQ(readNotFoundLines(path_), (TNotFoundLines{"Товар не найден", "Спросите продавца"}));
 }
@@ -46,6 +47,36 @@ TEST_F(Settings, KeepsTheRestOfTheFileAndBlanksAtTheEnds) {
   writeNotFoundLines(path_, {"  Нет  ", ""});
   EXPECT_EQ(read(), "; kept\r\n[Other]\r\nx=1\r\n[ПАРАМЕТРЫ]\r\nстрока1=\"  Нет  \"\r\nСтрока2=\r\n");
   EXPECT_EQ(readNotFoundLines(path_), (TNotFoundLines{"  Нет  ", ""}));
+}
+
+TEST_F(Settings, AFileThatCannotBeReadOrIsNoIniFileIsNotUsed) {
+  struct Case {
+    std::string text;
+    std::string problem;  // "" when the file is used
+  } cases[] = {
+      {"", ""},
+      {"; comment\r\n# comment\r\n\r\n[Параметры]\r\nСтрока1 = x\t y\r\n", ""},
+      {"[Параметры]\r\nСтрока1=x" + std::string(1, '\0') + "y\r\n",
+       "is not an INI file (line 2 holds the control byte 0x00)"},
+      {"[Параметры]\r\nСтрока1=x\r\nrandom words\r\n",
+       "is not an INI file (line 3 is no [section], key=value or comment)"},
+  };
+  for (const Case& c : cases) {
+    write(c.text);
+    TSettingsRead read = readSettings(path_);
+    EXPECT_EQ(read.Problem, c.problem) << c.text;
+    if (!c.problem.empty()) {
+      EXPECT_EQ(read.Lines, TNotFoundLines{});
+    }
+  }
+  std::filesystem::remove(path_);
+  std::filesystem::create_directory(path_);
+  TSettingsRead read = readSettings(path_);
+  EXPECT_EQ(read.Problem, "cannot be read (not a regular file)");
+  EXPECT_EQ(settingsNotice(path_, read),
+            "settings file '" + path_ +
+                "' cannot be read (not a regular file); using the default "
+                "not-found lines \"Not found\" / \"Not found\"");
 }
 
 TEST(SettingsPath, IsTheProgramsPathWithIni) {
