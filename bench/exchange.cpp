@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/epoll.h>
@@ -31,7 +32,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <poll.h>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -131,7 +131,8 @@ sockaddr_in loopbackAddress(uint16_t port) {
 uint16_t boundPort(int fd) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) failSystem("getsockname");
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    failSystem("getsockname");
   return ntohs(address.sin_port);
 }
 
@@ -270,14 +271,18 @@ class Peer {
     for (;;) {
       sockaddr_in from{};
       socklen_t length = sizeof from;
-      ssize_t n = recvfrom(udp_.get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+      ssize_t n = recvfrom(udp_.get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from),
+                           &length);
       if (stopping_) return;
       if (n < 1) continue;
       const std::string* reply = nullptr;
-      if (static_cast<uint8_t>(buffer[0]) == kStatus) reply = &statusReply();
-      else if (static_cast<uint8_t>(buffer[0]) == kReadMode) reply = &kModeReply;
+      if (static_cast<uint8_t>(buffer[0]) == kStatus)
+        reply = &statusReply();
+      else if (static_cast<uint8_t>(buffer[0]) == kReadMode)
+        reply = &kModeReply;
       if (reply)
-        sendto(udp_.get(), reply->data(), reply->size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+        sendto(udp_.get(), reply->data(), reply->size(), 0, reinterpret_cast<sockaddr*>(&from),
+               length);
     }
   }
 
@@ -299,7 +304,8 @@ class Peer {
         replies.clear();
         for (ssize_t i = 0; i < n; ++i)
           if (static_cast<uint8_t>(buffer[i]) == kStatus) replies += statusReply();
-        if (!replies.empty() && send(connection.get(), replies.data(), replies.size(), MSG_NOSIGNAL) < 0)
+        if (!replies.empty() &&
+            send(connection.get(), replies.data(), replies.size(), MSG_NOSIGNAL) < 0)
           break;
       }
     }
@@ -342,7 +348,8 @@ class DriverClient {
 
 class PlainClient {
  public:
-  PlainClient(bool tcp, uint16_t port) : fd_(openSocket(tcp ? SOCK_STREAM : SOCK_DGRAM)), tcp_(tcp) {
+  PlainClient(bool tcp, uint16_t port)
+      : fd_(openSocket(tcp ? SOCK_STREAM : SOCK_DGRAM)), tcp_(tcp) {
     connectTo(fd_.get(), port);
   }
   ~PlainClient() {
@@ -360,7 +367,8 @@ class PlainClient {
       if (n <= 0) failSystem("recv");
       received += static_cast<size_t>(n);
     } while (tcp_ && received < kStatusReplyLength);
-    if (received != kStatusReplyLength || static_cast<uint8_t>(buffer_[0]) != kStatus || buffer_[1] != 0)
+    if (received != kStatusReplyLength || static_cast<uint8_t>(buffer_[0]) != kStatus ||
+        buffer_[1] != 0)
       throw std::runtime_error("plain: wrong reply");
   }
 
@@ -384,7 +392,9 @@ struct Tally {
   uint64_t cpuCount = 0;  // exchanges or answers over which cpuSeconds was taken
   double cpuSeconds = 0;
   double rate() const { return seconds > 0 ? static_cast<double>(count) / seconds : 0; }
-  double cpuMicroseconds() const { return cpuCount ? cpuSeconds * 1e6 / static_cast<double>(cpuCount) : 0; }
+  double cpuMicroseconds() const {
+    return cpuCount ? cpuSeconds * 1e6 / static_cast<double>(cpuCount) : 0;
+  }
 };
 
 // Warm-up, then as many exchanges as fit in the time.
@@ -432,7 +442,9 @@ ClientRow measureClient(bool tcp, const Placement& placement, const Options& opt
     plain.exchange();
     double slice = options.seconds / options.rounds;
     for (int round = 0; round < options.rounds; ++round) {
-      auto runDriver = [&] { runExchanges([&] { driver.exchange(); }, options, slice, row.driver); };
+      auto runDriver = [&] {
+        runExchanges([&] { driver.exchange(); }, options, slice, row.driver);
+      };
       auto runPlain = [&] { runExchanges([&] { plain.exchange(); }, options, slice, row.plain); };
       if (round % 2 == 0) {
         runDriver();
@@ -453,7 +465,8 @@ const std::string kLine1 = "Молоко 3,2% 1 л";
 const std::string kLine2 = "Цена 89.90";
 
 const std::string& terminalMessage() {
-  static const std::string message = std::string{static_cast<char>(kTerminalMessage), '\0'} + kBarcode;
+  static const std::string message =
+      std::string{static_cast<char>(kTerminalMessage), '\0'} + kBarcode;
   return message;
 }
 
@@ -513,7 +526,8 @@ class TerminalLoad {
       epoll_event event{};
       event.events = EPOLLIN;
       event.data.u64 = i;
-      if (epoll_ctl(epoll.get(), EPOLL_CTL_ADD, terminals_[i].get(), &event) != 0) failSystem("epoll_ctl");
+      if (epoll_ctl(epoll.get(), EPOLL_CTL_ADD, terminals_[i].get(), &event) != 0)
+        failSystem("epoll_ctl");
     }
     const std::string& message = terminalMessage();
     Clock::time_point start = Clock::now();
@@ -596,7 +610,8 @@ class DriverServer : public Server {
   void accept() override {
     TClients& clients = driver_.Server().Clients();
     int expected = clients.Count() + 1;
-    if (!MessageLoop::current().runUntil([&] { return clients.Count() >= expected; }, kSetupLimitMs))
+    if (!MessageLoop::current().runUntil([&] { return clients.Count() >= expected; },
+                                         kSetupLimitMs))
       throw std::runtime_error("the driver's server did not accept a terminal");
   }
   void serveUntil(const TerminalLoad& load) override {
@@ -617,17 +632,20 @@ class PlainServer : public Server {
   PlainServer() : listener_(openSocket(SOCK_STREAM)), epoll_(epoll_create1(EPOLL_CLOEXEC)) {
     if (epoll_.get() < 0) failSystem("epoll_create1");
     sockaddr_in address = loopbackAddress(0);
-    if (bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) failSystem("bind");
+    if (bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+      failSystem("bind");
     if (listen(listener_.get(), 512) != 0) failSystem("listen");
   }
   uint16_t port() const override { return boundPort(listener_.get()); }
   void accept() override {
-    FileDescriptor connection(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    FileDescriptor connection(
+        accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (connection.get() < 0) failSystem("accept4");
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = connection.get();
-    if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, connection.get(), &event) != 0) failSystem("epoll_ctl");
+    if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, connection.get(), &event) != 0)
+      failSystem("epoll_ctl");
     connections_.push_back(std::move(connection));
   }
   void serveUntil(const TerminalLoad& load) override {
@@ -745,9 +763,12 @@ bool parseOptions(int argc, char** argv, Options& options) {
       char* end = nullptr;
       double value = std::strtod(argv[++i], &end);
       if (!end || *end || !(value > 0) || value > 60) return false;
-      if (arg == "--seconds") options.seconds = value;
-      else if (arg == "--rounds") options.rounds = static_cast<int>(value);
-      else options.part = static_cast<int>(value);
+      if (arg == "--seconds")
+        options.seconds = value;
+      else if (arg == "--rounds")
+        options.rounds = static_cast<int>(value);
+      else
+        options.part = static_cast<int>(value);
       if (options.rounds < 1 || options.part < 0 || options.part > 3) return false;
     } else {
       return false;
@@ -768,17 +789,17 @@ double loadAverage() {
 void printClientPart(const std::vector<int>& cpus, const Options& options) {
   std::printf("1. Status request 0xBB -> 29-byte reply, one at a time\n");
   std::printf("   (exchanges/s; wall us per exchange; client-thread CPU us per exchange)\n");
-  std::printf("%-9s %-16s %10s %10s %6s %8s %8s %8s %8s\n", "transport", "placement", "driver/s", "plain/s",
-              "ratio", "drv us", "pln us", "drv cpu", "pln cpu");
+  std::printf("%-9s %-16s %10s %10s %6s %8s %8s %8s %8s\n", "transport", "placement", "driver/s",
+              "plain/s", "ratio", "drv us", "pln us", "drv cpu", "pln cpu");
   for (bool tcp : {false, true}) {
     for (const Placement& placement : placements(cpus)) {
       ClientRow row = measureClient(tcp, placement, options);
       double driverRate = row.driver.rate(), plainRate = row.plain.rate();
       double ratio = driverRate / plainRate;
-      std::printf("%-9s %-16s %10.0f %10.0f %6.2f %8.2f %8.2f %8.2f %8.2f%s\n", row.transport.c_str(),
-                  row.placement.c_str(), driverRate, plainRate, ratio, 1e6 / driverRate, 1e6 / plainRate,
-                  row.driver.cpuMicroseconds(), row.plain.cpuMicroseconds(),
-                  ratio < 0.9 ? "  (below 0.90)" : "");
+      std::printf("%-9s %-16s %10.0f %10.0f %6.2f %8.2f %8.2f %8.2f %8.2f%s\n",
+                  row.transport.c_str(), row.placement.c_str(), driverRate, plainRate, ratio,
+                  1e6 / driverRate, 1e6 / plainRate, row.driver.cpuMicroseconds(),
+                  row.plain.cpuMicroseconds(), ratio < 0.9 ? "  (below 0.90)" : "");
     }
   }
   unpinCurrentThread(cpus);
@@ -787,15 +808,15 @@ void printClientPart(const std::vector<int>& cpus, const Options& options) {
 void printServerPart(const std::vector<int>& cpus, const Options& options) {
   std::printf("2. Terminal message 0xAB+barcode -> 63-byte answer, TCP, closed loop\n");
   std::printf("   (answers/s; server-thread CPU us per answer)\n");
-  std::printf("%-9s %-16s %10s %10s %6s %8s %8s\n", "terminals", "placement", "driver/s", "epoll/s", "ratio",
-              "drv cpu", "epl cpu");
+  std::printf("%-9s %-16s %10s %10s %6s %8s %8s\n", "terminals", "placement", "driver/s", "epoll/s",
+              "ratio", "drv cpu", "epl cpu");
   for (int terminals : kTerminalCounts) {
     for (const Placement& placement : placements(cpus)) {
       ServerRow row = measureServer(terminals, placement, options);
       double driverRate = row.driver.rate(), plainRate = row.plain.rate();
-      std::printf("%-9d %-16s %10.0f %10.0f %6.2f %8.2f %8.2f\n", row.terminals, row.placement.c_str(),
-                  driverRate, plainRate, driverRate / plainRate, row.driver.cpuMicroseconds(),
-                  row.plain.cpuMicroseconds());
+      std::printf("%-9d %-16s %10.0f %10.0f %6.2f %8.2f %8.2f\n", row.terminals,
+                  row.placement.c_str(), driverRate, plainRate, driverRate / plainRate,
+                  row.driver.cpuMicroseconds(), row.plain.cpuMicroseconds());
     }
   }
   unpinCurrentThread(cpus);
@@ -871,9 +892,10 @@ void printFirmwarePart(const std::vector<int>& cpus) {
   };
   double d = median(driverSeconds), p = median(plainSeconds);
   double pause = std::chrono::duration<double>(TCustomDriver::ProgrammingModePause).count();
-  std::printf("   same CPU (%d), median of 3: driver %.3f s, plain socket %.3f s (1 s + 483 round trips of "
-              "%.1f us); driver / plain %.3f (goal <= 1.03)\n",
-              cpus[0], d, p, (p - pause) / 483 * 1e6, d / p);
+  std::printf(
+      "   same CPU (%d), median of 3: driver %.3f s, plain socket %.3f s (1 s + 483 round trips of "
+      "%.1f us); driver / plain %.3f (goal <= 1.03)\n",
+      cpus[0], d, p, (p - pause) / 483 * 1e6, d / p);
 }
 
 }  // namespace
@@ -898,14 +920,18 @@ int main(int argc, char** argv) {
     std::vector<int> cpus = allowedCpus();
     std::string cpuText;
     for (int cpu : cpus) cpuText += (cpuText.empty() ? "" : ",") + std::to_string(cpu);
-    std::printf("bench_exchange: %.2f s per figure in %d round(s), warm-up %.2f s per round; CPUs %s; load %.2f\n\n",
-                options.seconds, options.rounds, options.warmup, cpuText.c_str(), loadAverage());
+    std::printf(
+        "bench_exchange: %.2f s per figure in %d round(s), warm-up %.2f s per round; CPUs %s; load "
+        "%.2f\n\n",
+        options.seconds, options.rounds, options.warmup, cpuText.c_str(), loadAverage());
     if (options.part == 0 || options.part == 1) printClientPart(cpus, options);
     if (options.part == 0) std::printf("\n");
     if (options.part == 0 || options.part == 2) printServerPart(cpus, options);
     if (options.part == 0) std::printf("\n");
     if (options.part == 0 || options.part == 3) printFirmwarePart(cpus);
-    std::printf("\nratio = driver / plain in the same run and placement; goal for part 1: >= 0.90 (on one CPU)\n");
+    std::printf(
+        "\nratio = driver / plain in the same run and placement; goal for part 1: >= 0.90 (on one "
+        "CPU)\n");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_exchange: %s\n", ansiToUtf8(e.what()).c_str());
     return 1;

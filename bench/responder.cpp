@@ -485,9 +485,9 @@ std::string writePriceList(const std::string& path, size_t rows) {
 }
 
 void printHeader() {
-  std::printf("%-5s %5s %7s | %10s %10s %6s | %9s %9s %6s | %9s %9s | %13s | %s\n", "proto",
-              "conc", "scans", "kavrin/s", "plain/s", "ratio", "k p50 ms", "p p50 ms", "ratio",
-              "k p99 ms", "p p99 ms", "CPU us/ans k/p", "lost k/p");
+  std::printf("%-5s %5s %7s | %10s %10s %6s | %9s %9s %6s | %9s %9s | %13s | %s\n", "proto", "conc",
+              "scans", "kavrin/s", "plain/s", "ratio", "k p50 ms", "p p50 ms", "ratio", "k p99 ms",
+              "p p99 ms", "CPU us/ans k/p", "lost k/p");
 }
 
 void printRow(const char* proto, int concurrency, size_t count, const Pair& pair) {
@@ -521,10 +521,12 @@ void loadPart(const std::string& folder, const Options& options, const PlainServ
     uint16_t plainPort = udp ? plain.udpPort() : plain.tcpPort();
     for (int concurrency : kConcurrencies) {
       size_t count = scansFor(concurrency, options);
-      Pair a = medianPair([&] { return termsimLoad(kavrin.pid(), kavrin.port(), udp, concurrency, count); },
-                          [&] { return termsimLoad(plain.pid(), plainPort, udp, concurrency, count); });
-      Pair b = medianPair([&] { return steadyLoad(kavrin.pid(), kavrin.port(), udp, concurrency, count); },
-                          [&] { return steadyLoad(plain.pid(), plainPort, udp, concurrency, count); });
+      Pair a = medianPair(
+          [&] { return termsimLoad(kavrin.pid(), kavrin.port(), udp, concurrency, count); },
+          [&] { return termsimLoad(plain.pid(), plainPort, udp, concurrency, count); });
+      Pair b = medianPair(
+          [&] { return steadyLoad(kavrin.pid(), kavrin.port(), udp, concurrency, count); },
+          [&] { return steadyLoad(plain.pid(), plainPort, udp, concurrency, count); });
       char key[32];
       std::snprintf(key, sizeof key, "%s %d %zu", proto, concurrency, count);
       termsimRows.emplace_back(key, a);
@@ -571,8 +573,9 @@ void loadPart(const std::string& folder, const Options& options, const PlainServ
   Kavrin lines(folder, prices, 1, true);
   for (int concurrency : {1, 16}) {
     size_t count = scansFor(concurrency, options);
-    Pair c = medianPair([&] { return steadyLoad(lines.pid(), lines.port(), false, concurrency, count); },
-                        [&] { return steadyLoad(plain.pid(), plain.tcpPort(), false, concurrency, count); });
+    Pair c = medianPair(
+        [&] { return steadyLoad(lines.pid(), lines.port(), false, concurrency, count); },
+        [&] { return steadyLoad(plain.pid(), plain.tcpPort(), false, concurrency, count); });
     printRow("TCP", concurrency, count, c);
   }
 }

@@ -29,7 +29,9 @@ void put(IVistel4& driver, HRESULT (IVistel4::*setter)(LONG), LONG value) {
   checkCall(hr);
 }
 
-LONG call(IVistel4& driver, HRESULT (IVistel4::*method)(LONG*)) { return get(driver, method); }
+LONG call(IVistel4& driver, HRESULT (IVistel4::*method)(LONG*)) {
+  return get(driver, method);
+}
 
 // Disconnects on every path once connected.
 template <class Body>

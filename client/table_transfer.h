@@ -4,8 +4,8 @@
 // interface, the same members a host uses, so it exercises exactly the
 // public behaviour. Each operation raises EDriverError with the driver's
 // code and text when a member reports a failure.
-#include "mirelo/vistel.h"
 #include "driver/tables/tables.h"
+#include "mirelo/vistel.h"
 
 namespace mirelo {
 

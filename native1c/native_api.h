@@ -178,4 +178,3 @@ class IAddInDefBase {
   virtual bool SetStatusLine(WCHAR_T* text) = 0;
   virtual void ResetStatusLine() = 0;
 };
-

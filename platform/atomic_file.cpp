@@ -19,7 +19,8 @@ namespace {
 
 [[noreturn]] void raiseWriteError(const std::string& path, int error) {
   // The path is UTF-8 like the file system's names; the message is Windows-1251.
-  throw EFileError(format("Не удалось записать файл '%s': %s", utf8ToAnsi(path).c_str(), std::strerror(error)));
+  throw EFileError(
+      format("Не удалось записать файл '%s': %s", utf8ToAnsi(path).c_str(), std::strerror(error)));
 }
 
 // The file a path names, through any symbolic links; the path itself when it

@@ -76,8 +76,7 @@ class ByteReader {
   uint32_t big(size_t count) {
     require(count);
     uint32_t value = 0;
-    for (size_t i = 0; i < count; ++i)
-      value = (value << 8) | static_cast<uint8_t>(data_[pos_ + i]);
+    for (size_t i = 0; i < count; ++i) value = (value << 8) | static_cast<uint8_t>(data_[pos_ + i]);
     pos_ += count;
     return value;
   }

@@ -164,8 +164,12 @@ std::string wideToUtf8(std::u16string_view text) {
   return out;
 }
 
-char ansiUpper(char c) { return static_cast<char>(caseTables().upper[static_cast<unsigned char>(c)]); }
-char ansiLower(char c) { return static_cast<char>(caseTables().lower[static_cast<unsigned char>(c)]); }
+char ansiUpper(char c) {
+  return static_cast<char>(caseTables().upper[static_cast<unsigned char>(c)]);
+}
+char ansiLower(char c) {
+  return static_cast<char>(caseTables().lower[static_cast<unsigned char>(c)]);
+}
 
 std::string ansiUpperCase(std::string_view text) {
   std::string out(text);

@@ -70,8 +70,8 @@ bool tryStrToInt(std::string_view text, int32_t& value) {
 int32_t strToInt(std::string_view text) {
   int32_t value = 0;
   if (!tryStrToInt(text, value))
-    throw EConvertError(format("'%.*s' is not a valid integer value", static_cast<int>(text.size()),
-                               text.data()));
+    throw EConvertError(
+        format("'%.*s' is not a valid integer value", static_cast<int>(text.size()), text.data()));
   return value;
 }
 

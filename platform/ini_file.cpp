@@ -71,7 +71,8 @@ bool entry(std::string_view line, std::string_view& key, std::string_view& value
 }
 
 std::string unquote(std::string_view value) {
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front())
     value = value.substr(1, value.size() - 2);
   return std::string(value);
 }
@@ -83,7 +84,9 @@ std::string quoteForWriting(std::string_view value) {
   return needsQuotes ? "\"" + std::string(value) + "\"" : std::string(value);
 }
 
-bool hasLineEnd(std::string_view text) { return text.find_first_of("\r\n") != npos; }
+bool hasLineEnd(std::string_view text) {
+  return text.find_first_of("\r\n") != npos;
+}
 
 }  // namespace
 
@@ -155,10 +158,12 @@ std::vector<std::string> IniFile::ReadSection(std::string_view section) const {
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   std::string_view name = trimBlanks(section), keyName = trimBlanks(key);
   if (name.empty() || hasLineEnd(section) || name.find(']') != npos)
-    throw Exception(format("Недопустимое имя раздела '%.*s'", static_cast<int>(section.size()), section.data()));
+    throw Exception(format("Недопустимое имя раздела '%.*s'", static_cast<int>(section.size()),
+                           section.data()));
   if (keyName.empty() || hasLineEnd(key) || keyName.find('=') != npos || keyName.front() == '[' ||
       keyName.front() == ';')
-    throw Exception(format("Недопустимое имя ключа '%.*s'", static_cast<int>(key.size()), key.data()));
+    throw Exception(
+        format("Недопустимое имя ключа '%.*s'", static_cast<int>(key.size()), key.data()));
   if (hasLineEnd(value)) throw Exception("Значение ключа не может содержать перевод строки");
 
   std::string line = std::string(keyName) + "=" + quoteForWriting(value);

@@ -85,7 +85,9 @@ MessageLoop& MessageLoop::current() {
   return *tCurrent;
 }
 
-MessageLoop* MessageLoop::existing() { return tCurrent; }
+MessageLoop* MessageLoop::existing() {
+  return tCurrent;
+}
 
 MessageLoop::MessageLoop() {
   epoll_ = epoll_create1(EPOLL_CLOEXEC);
@@ -149,7 +151,9 @@ void MessageLoop::enqueue(uint64_t window, const Message& message) {
   }
 }
 
-int MessageLoop::processMessages() { return deliver(true); }
+int MessageLoop::processMessages() {
+  return deliver(true);
+}
 
 int MessageLoop::deliver(bool collectFirst) {
   int delivered = 0;
@@ -241,7 +245,8 @@ void MessageLoop::onSocketReady(int socket, uint32_t ready) {
   if (found == watches_.end()) return;
   Watch& w = *found->second;
   auto notify = [&](long event, int error) {
-    enqueue(w.window, Message{w.msg, static_cast<uintptr_t>(socket), makeSelectLParam(event, error)});
+    enqueue(w.window,
+            Message{w.msg, static_cast<uintptr_t>(socket), makeSelectLParam(event, error)});
   };
   auto pendingError = [&]() {
     int error = 0;
@@ -452,14 +457,16 @@ void MessageLoop::killTimer(MessageWindow* window, uintptr_t id) {
   }
   std::lock_guard lock(queueMutex_);
   std::erase_if(queue_, [&](const auto& item) {
-    return item.first == window->handle() && item.second.msg == WM_TIMER && item.second.wParam == id;
+    return item.first == window->handle() && item.second.msg == WM_TIMER &&
+           item.second.wParam == id;
   });
 }
 
 uint32_t GetTickCount() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  uint64_t ms =
+      static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
   return static_cast<uint32_t>(ms);
 }
 

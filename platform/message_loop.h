@@ -29,10 +29,15 @@ constexpr long FD_CONNECT = 0x10;
 constexpr long FD_CLOSE = 0x20;
 
 inline long makeSelectLParam(long event, int error) {
-  return static_cast<long>((static_cast<uint32_t>(error) << 16) | (static_cast<uint32_t>(event) & 0xFFFF));
+  return static_cast<long>((static_cast<uint32_t>(error) << 16) |
+                           (static_cast<uint32_t>(event) & 0xFFFF));
 }
-inline int selectEvent(long lParam) { return static_cast<int>(lParam & 0xFFFF); }
-inline int selectError(long lParam) { return static_cast<int>((static_cast<uint32_t>(lParam) >> 16) & 0xFFFF); }
+inline int selectEvent(long lParam) {
+  return static_cast<int>(lParam & 0xFFFF);
+}
+inline int selectError(long lParam) {
+  return static_cast<int>((static_cast<uint32_t>(lParam) >> 16) & 0xFFFF);
+}
 
 class MessageLoop;
 
@@ -123,8 +128,8 @@ class MessageLoop {
   int wake_ = -1;  // eventfd: readable while the queue holds messages
   std::mutex queueMutex_;
   std::deque<std::pair<uint64_t, Message>> queue_;
-  bool signaled_ = false;  // the eventfd holds a count
-  int dispatching_ = 0;    // depth of delivery on the owning thread
+  bool signaled_ = false;   // the eventfd holds a count
+  int dispatching_ = 0;     // depth of delivery on the owning thread
   std::vector<int> dirty_;  // sockets whose epoll mask waits for flushWatches
   std::unordered_map<uint64_t, MessageWindow*> windows_;
   std::unordered_map<int, std::unique_ptr<Watch>> watches_;

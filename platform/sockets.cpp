@@ -32,12 +32,18 @@ int failWsa(int code) {
 }
 
 // The injected errno for this call, or 0.
-int injected(const char* call) { return gFaultHook ? gFaultHook(call) : 0; }
+int injected(const char* call) {
+  return gFaultHook ? gFaultHook(call) : 0;
+}
 
 }  // namespace
 
-int WSAGetLastError() { return tLastError; }
-void WSASetLastError(int code) { tLastError = code; }
+int WSAGetLastError() {
+  return tLastError;
+}
+void WSASetLastError(int code) {
+  tLastError = code;
+}
 
 int WSAStartup(uint16_t version) {
   // Version 1.1 or later is what the driver asks for; anything older is refused.
@@ -52,7 +58,9 @@ int WSACleanup() {
   return 0;
 }
 
-int startupCount() { return gStartups.load(); }
+int startupCount() {
+  return gStartups.load();
+}
 
 bool loopbackOnly() {
   const char* value = std::getenv("MIRELO_LOOPBACK_ONLY");
@@ -100,7 +108,8 @@ int connect(SOCKET s, const sockaddr_in& address) {
 
 int bind(SOCKET s, const sockaddr_in& address) {
   if (int e = injected("bind")) return fail(e);
-  if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) return fail(errno);
+  if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0)
+    return fail(errno);
   return 0;
 }
 
@@ -235,7 +244,8 @@ int waitReady(SOCKET s, bool forWrite, uint32_t timeoutMs) {
     if (errno != EINTR) return fail(errno);
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    long long left = (deadline.tv_sec - now.tv_sec) * 1000000000LL + (deadline.tv_nsec - now.tv_nsec);
+    long long left =
+        (deadline.tv_sec - now.tv_sec) * 1000000000LL + (deadline.tv_nsec - now.tv_nsec);
     if (left <= 0) return 0;
     remaining.tv_sec = static_cast<time_t>(left / 1000000000LL);
     remaining.tv_nsec = static_cast<long>(left % 1000000000LL);
@@ -252,8 +262,10 @@ bool protocolName(int number, std::string& name) {
     name = result->p_name;
     return true;
   }
-  if (number == IPPROTO_TCP) name = "tcp";
-  else if (number == IPPROTO_UDP) name = "udp";
+  if (number == IPPROTO_TCP)
+    name = "tcp";
+  else if (number == IPPROTO_UDP)
+    name = "udp";
   else {
     tLastError = WSANO_DATA;
     return false;
@@ -265,7 +277,8 @@ int servicePort(const std::string& name, const std::string& protocol) {
   servent entry{};
   servent* result = nullptr;
   char buffer[1024];
-  if (getservbyname_r(name.c_str(), protocol.c_str(), &entry, buffer, sizeof buffer, &result) == 0 &&
+  if (getservbyname_r(name.c_str(), protocol.c_str(), &entry, buffer, sizeof buffer, &result) ==
+          0 &&
       result)
     return ntohs(static_cast<uint16_t>(result->s_port));
   return -1;
@@ -286,6 +299,8 @@ std::string inetNtoa(uint32_t networkOrderAddress) {
   return text;
 }
 
-void setFaultHook(FaultHook hook) { gFaultHook = std::move(hook); }
+void setFaultHook(FaultHook hook) {
+  gFaultHook = std::move(hook);
+}
 
 }  // namespace mirelo::ws

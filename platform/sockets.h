@@ -5,8 +5,8 @@
 // With MIRELO_LOOPBACK_ONLY set in the environment, every destination outside
 // 127.0.0.0/8 is refused with 10051 (network unreachable).
 #include <netinet/in.h>
-#include <sys/time.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <cstdint>
 #include <functional>
@@ -23,7 +23,6 @@ namespace mirelo::ws {
 using SOCKET = int;
 constexpr SOCKET INVALID_SOCKET = -1;
 constexpr int SOCKET_ERROR = -1;
-
 
 int WSAGetLastError();
 void WSASetLastError(int code);

@@ -5,7 +5,9 @@
 
 namespace mirelo {
 
-ComPtr<IVistel4> createDriverObject() { return createVistelObject<IVistel4>(); }
+ComPtr<IVistel4> createDriverObject() {
+  return createVistelObject<IVistel4>();
+}
 
 // ---- sink ----
 
@@ -39,11 +41,11 @@ int32_t callMethod(IVistel4& object, Slot slot, LONG& result) {
 }
 }  // namespace
 
-#define MIRELO_CALL(name)                                 \
-  int32_t TDriverObject::name() {                         \
-    LONG result = 0;                                      \
+#define MIRELO_CALL(name)                                        \
+  int32_t TDriverObject::name() {                                \
+    LONG result = 0;                                             \
     check(callMethod(*object_, &IVistel4::name, result), #name); \
-    return result;                                        \
+    return result;                                               \
   }
 MIRELO_CALL(OpenServer)
 MIRELO_CALL(CloseServer)
@@ -88,8 +90,14 @@ std::string TDriverObject::SenderIP() {
   return wideToAnsi(value);
 }
 
-void TDriverObject::SetSenderID(int32_t id) { check(object_->put_SenderID(id), "SenderID"); }
-void TDriverObject::SetLine1(const std::string& text) { check(object_->put_Line1(ansiToWide(text)), "Line1"); }
-void TDriverObject::SetLine2(const std::string& text) { check(object_->put_Line2(ansiToWide(text)), "Line2"); }
+void TDriverObject::SetSenderID(int32_t id) {
+  check(object_->put_SenderID(id), "SenderID");
+}
+void TDriverObject::SetLine1(const std::string& text) {
+  check(object_->put_Line1(ansiToWide(text)), "Line1");
+}
+void TDriverObject::SetLine2(const std::string& text) {
+  check(object_->put_Line2(ansiToWide(text)), "Line2");
+}
 
 }  // namespace mirelo

@@ -10,10 +10,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/com/creation.h"
 #include "platform/cp1251.h"
 #include "platform/exception.h"
 #include "platform/format.h"
-#include "platform/com/creation.h"
 #include "platform/message_loop.h"
 #include "responder/line_output.h"
 #include "responder/metrics.h"
@@ -24,7 +24,9 @@ namespace mirelo {
 
 namespace {
 
-const char* protocolName(int32_t protocol) { return protocol == 0 ? "UDP" : "TCP"; }
+const char* protocolName(int32_t protocol) {
+  return protocol == 0 ? "UDP" : "TCP";
+}
 
 // SIGHUP, SIGINT and SIGTERM as readable records instead of handlers: they
 // are taken in the loop, between two messages, never inside one.
@@ -186,7 +188,8 @@ int serve(const THeadlessOptions& options, TServiceOutput& output) {
   signal(SIGPIPE, SIG_IGN);
   SignalDescriptor signals;
 
-  std::string settingsPath = options.Settings.empty() ? settingsPathFor(programPath("kavrin")) : options.Settings;
+  std::string settingsPath =
+      options.Settings.empty() ? settingsPathFor(programPath("kavrin")) : options.Settings;
   TPriceList list;
   std::unique_ptr<TPriceSource> source;
   try {

@@ -18,7 +18,8 @@
 namespace {
 
 int usageError(const std::string& message) {
-  std::fprintf(stderr, "kavrin: %s\n(kavrin --help explains the options)\n", mirelo::ansiToUtf8(message).c_str());
+  std::fprintf(stderr, "kavrin: %s\n(kavrin --help explains the options)\n",
+               mirelo::ansiToUtf8(message).c_str());
   return 2;
 }
 

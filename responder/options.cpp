@@ -109,7 +109,8 @@ TKavrinOptions parseKavrinOptions(const std::vector<std::string>& args) {
   if (!options.PricesQuery.empty() && options.PricesDb.empty())
     throw EUsageError("--prices-query needs --prices-db");
   if (!options.Headless && !options.Prices.empty())
-    throw EUsageError("--prices is for --headless; the window opens price lists with \"Открыть...\"");
+    throw EUsageError(
+        "--prices is for --headless; the window opens price lists with \"Открыть...\"");
   if (!options.Headless && (!options.PricesDb.empty() || !options.Metrics.empty()))
     throw EUsageError("--prices-db and --metrics are for --headless");
   if (!options.Headless && options.Quiet)

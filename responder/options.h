@@ -10,9 +10,9 @@ namespace mirelo {
 struct TKavrinOptions {
   bool Headless = false;
   bool Help = false;
-  std::string Prices;    // --prices FILE (headless)
-  std::string Settings;  // --settings FILE; empty: the program's own .ini
-  std::string PricesDb;  // --prices-db CONNINFO (headless, instead of --prices)
+  std::string Prices;       // --prices FILE (headless)
+  std::string Settings;     // --settings FILE; empty: the program's own .ini
+  std::string PricesDb;     // --prices-db CONNINFO (headless, instead of --prices)
   std::string PricesQuery;  // --prices-query SQL; empty: the default query
   std::string Metrics;      // --metrics ADDR:PORT (headless)
   bool Quiet = false;       // --quiet (headless): no line per request

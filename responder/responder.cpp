@@ -12,7 +12,8 @@ TResponder::TResponder(const TPriceList& list, const TNotFoundLines& notFound)
 
 void TResponder::Answer(const std::string& data, int32_t senderId) {
   // The record's time is when the code arrived: its taker may time the answer.
-  auto arrived = OnAnswered ? std::chrono::system_clock::now() : std::chrono::system_clock::time_point{};
+  auto arrived =
+      OnAnswered ? std::chrono::system_clock::now() : std::chrono::system_clock::time_point{};
   // The answer goes back to the terminal that sent the code.
   driver_->SetSenderID(senderId);
   // Asked before the answer goes: a terminal that leaves meanwhile is still named.

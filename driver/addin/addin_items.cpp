@@ -4,9 +4,13 @@
 
 namespace mirelo {
 
-TAddinItem::TAddinItem(TAddinItems* owner) : OwnedItem(this) { SetOwner(owner); }
+TAddinItem::TAddinItem(TAddinItems* owner) : OwnedItem(this) {
+  SetOwner(owner);
+}
 
-TAddinItem::~TAddinItem() { SetOwner(nullptr); }
+TAddinItem::~TAddinItem() {
+  SetOwner(nullptr);
+}
 
 TAddinItem* TAddinItems::ItemAt(LONG index) const {
   return index >= 0 && index < Count() ? Items(index) : nullptr;

@@ -19,8 +19,8 @@ class TAddinItem : public OwnedItem<TAddinItems, TAddinItem> {
   ~TAddinItem() override;
 
   DISPID DispID = 0;
-  std::string Name;       // the type library's name, Windows-1251
-  std::string LocalName;  // the help string: the Russian name, or empty
+  std::string Name;        // the type library's name, Windows-1251
+  std::string LocalName;   // the help string: the Russian name, or empty
   uint8_t IsReadable = 0;  // properties only: 0 or 1
   uint8_t IsWritable = 0;
   int32_t ValueType = 0;  // properties only: the getter's VARTYPE, zero-extended

@@ -18,9 +18,7 @@ TComServer& VistelServer() {
     control.control = true;
     control.toolboxBitmap = 1;
     control.miscStatus = 0;
-    s.AddFactory(control, [] {
-      return ComPtr<IUnknown>((new Tole1C())->identity());
-    });
+    s.AddFactory(control, [] { return ComPtr<IUnknown>((new Tole1C())->identity()); });
     return s;
   }();
   return server;
@@ -32,8 +30,14 @@ mirelo::HRESULT DllGetClassObject(mirelo::REFCLSID rclsid, mirelo::REFIID riid, 
   return mirelo::VistelServer().GetClassObject(rclsid, riid, ppv);
 }
 
-mirelo::HRESULT DllCanUnloadNow() { return mirelo::VistelServer().CanUnloadNow(); }
+mirelo::HRESULT DllCanUnloadNow() {
+  return mirelo::VistelServer().CanUnloadNow();
+}
 
-mirelo::HRESULT DllRegisterServer() { return mirelo::VistelServer().RegisterServer(); }
+mirelo::HRESULT DllRegisterServer() {
+  return mirelo::VistelServer().RegisterServer();
+}
 
-mirelo::HRESULT DllUnregisterServer() { return mirelo::VistelServer().UnregisterServer(); }
+mirelo::HRESULT DllUnregisterServer() {
+  return mirelo::VistelServer().UnregisterServer();
+}

@@ -22,8 +22,8 @@ extern "C" {
 // CLASS_E_CLASSNOTAVAILABLE with a null output for another class; E_POINTER
 // for a null output.
 __attribute__((visibility("default"))) mirelo::HRESULT DllGetClassObject(mirelo::REFCLSID rclsid,
-                                                                          mirelo::REFIID riid,
-                                                                          void** ppv);
+                                                                         mirelo::REFIID riid,
+                                                                         void** ppv);
 // S_OK when no object lives and no factory is locked, S_FALSE otherwise.
 __attribute__((visibility("default"))) mirelo::HRESULT DllCanUnloadNow();
 // The type library and the classes in the registry store's classes root, at

@@ -107,7 +107,8 @@ HRESULT TComServer::RegisterServer() {
     UpdateRegistry(registry, true, ServerModulePath());
     return S_OK;
   } catch (...) {
-    reportError(E_FAIL, IID_NULL, u"DllRegisterServer", exceptionDescription(std::current_exception()));
+    reportError(E_FAIL, IID_NULL, u"DllRegisterServer",
+                exceptionDescription(std::current_exception()));
     return E_FAIL;
   }
 }
@@ -132,7 +133,8 @@ TComServer& ComServer() {
 std::string ServerModulePath() {
   std::filesystem::path path;
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ServerModulePath), &info) && info.dli_fname && *info.dli_fname)
+  if (dladdr(reinterpret_cast<void*>(&ServerModulePath), &info) && info.dli_fname &&
+      *info.dli_fname)
     path = info.dli_fname;
   std::error_code error;
   if (path.empty() || !path.has_parent_path()) {

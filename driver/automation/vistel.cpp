@@ -3,8 +3,8 @@
 #include "driver/automation/control.h"
 #include "driver/automation/dialog_host.h"
 #include "driver/devices/driver_params.h"
-#include "driver/errors/wsa_error.h"
 #include "driver/errors/driver_error.h"
+#include "driver/errors/wsa_error.h"
 #include "platform/com/error_info.h"
 #include "platform/cp1251.h"
 #include "platform/format.h"
@@ -16,9 +16,15 @@ namespace {
 
 IDialogHost* gDialogHost = nullptr;
 
-std::u16string wide(std::string_view text) { return ansiToWide(text); }
-std::string ansi(const std::u16string& text) { return wideToAnsi(text); }
-VARIANT_BOOL boolean(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
+std::u16string wide(std::string_view text) {
+  return ansiToWide(text);
+}
+std::string ansi(const std::u16string& text) {
+  return wideToAnsi(text);
+}
+VARIANT_BOOL boolean(bool value) {
+  return value ? VARIANT_TRUE : VARIANT_FALSE;
+}
 
 constexpr LONG kMaxPort = 65535;
 constexpr size_t kMaxIPText = 15;
@@ -30,19 +36,35 @@ const char* const kDeviceCodeTexts[] = {"Внешняя ПД", "Внутренн
 template <class T>
 constexpr VARTYPE vartypeOf();
 template <>
-constexpr VARTYPE vartypeOf<LONG>() { return VT_I4; }
+constexpr VARTYPE vartypeOf<LONG>() {
+  return VT_I4;
+}
 template <>
-constexpr VARTYPE vartypeOf<BSTR>() { return VT_BSTR; }
+constexpr VARTYPE vartypeOf<BSTR>() {
+  return VT_BSTR;
+}
 template <>
-constexpr VARTYPE vartypeOf<VARIANT_BOOL>() { return VT_BOOL; }
+constexpr VARTYPE vartypeOf<VARIANT_BOOL>() {
+  return VT_BOOL;
+}
 template <>
-constexpr VARTYPE vartypeOf<VARIANT>() { return VT_VARIANT; }
+constexpr VARTYPE vartypeOf<VARIANT>() {
+  return VT_VARIANT;
+}
 
 // A member's value as a Variant, and back.
-Variant toVariant(LONG value) { return Variant(static_cast<int32_t>(value)); }
-Variant toVariant(const BSTR& value) { return Variant(value); }
-Variant toVariant(VARIANT_BOOL value) { return Variant(value != 0); }
-Variant toVariant(const Variant& value) { return value; }
+Variant toVariant(LONG value) {
+  return Variant(static_cast<int32_t>(value));
+}
+Variant toVariant(const BSTR& value) {
+  return Variant(value);
+}
+Variant toVariant(VARIANT_BOOL value) {
+  return Variant(value != 0);
+}
+Variant toVariant(const Variant& value) {
+  return value;
+}
 
 // The call's own argument: a text is taken over rather than copied.
 template <class T>
@@ -62,25 +84,29 @@ VARIANT_BOOL fromVariant<VARIANT_BOOL>(Variant& value) {
 
 }  // namespace
 
-IDialogHost* dialogHost() { return gDialogHost; }
-void registerDialogHost(IDialogHost* host) { gDialogHost = host; }
+IDialogHost* dialogHost() {
+  return gDialogHost;
+}
+void registerDialogHost(IDialogHost* host) {
+  gDialogHost = host;
+}
 
 // ---- the dispatch table, from the member table ----
 
 const DispatchMap<TVistel>& TVistel::dispatchMap() {
-#define MIRELO_ENTRY_ABOUT(name, id, T, help)                       \
-  {{#name, id, INVOKE_FUNC, VT_VOID, {}, help},                     \
+#define MIRELO_ENTRY_ABOUT(name, id, T, help)   \
+  {{#name, id, INVOKE_FUNC, VT_VOID, {}, help}, \
    [](TVistel& self, DispatchCall&) { self.Do##name(); }},
-#define MIRELO_ENTRY_METHOD(name, id, T, help)                      \
-  {{#name, id, INVOKE_FUNC, VT_I4, {}, help},                       \
+#define MIRELO_ENTRY_METHOD(name, id, T, help) \
+  {{#name, id, INVOKE_FUNC, VT_I4, {}, help},  \
    [](TVistel& self, DispatchCall& call) { call.result = toVariant(self.Do##name()); }},
-#define MIRELO_ENTRY_READ(name, id, T, help)                        \
-  {{#name, id, INVOKE_PROPERTYGET, vartypeOf<T>(), {}, help},       \
+#define MIRELO_ENTRY_READ(name, id, T, help)                  \
+  {{#name, id, INVOKE_PROPERTYGET, vartypeOf<T>(), {}, help}, \
    [](TVistel& self, DispatchCall& call) { call.result = toVariant(self.Get##name()); }},
-#define MIRELO_ENTRY_READWRITE(name, id, T, help)                   \
-  MIRELO_ENTRY_READ(name, id, T, help)                              \
-  {{#name, id, INVOKE_PROPERTYPUT, VT_VOID, {vartypeOf<T>()}, help}, \
-   [](TVistel& self, DispatchCall& call) { self.Set##name(fromVariant<T>(call.args.at(0))); }},
+#define MIRELO_ENTRY_READWRITE(name, id, T, help)                       \
+  MIRELO_ENTRY_READ(name, id, T, help){                                 \
+      {#name, id, INVOKE_PROPERTYPUT, VT_VOID, {vartypeOf<T>()}, help}, \
+      [](TVistel& self, DispatchCall& call) { self.Set##name(fromVariant<T>(call.args.at(0))); }},
 #define MIRELO_ENTRY(kind, name, id, T, help) MIRELO_ENTRY_##kind(name, id, T, help)
   static const DispatchMap<TVistel> map(
       DispatchType{IID_IVistel4, "IVistel4", kLibraryHelp, u"Vistel",
@@ -134,7 +160,9 @@ TVistel::~TVistel() {
   driver_.reset();
 }
 
-ComPtr<IVistel4> CreateVistel() { return ComPtr<IVistel4>(new TVistel()); }
+ComPtr<IVistel4> CreateVistel() {
+  return ComPtr<IVistel4>(new TVistel());
+}
 
 Registry& TVistel::registry() {
   if (!registry_) registry_ = std::make_unique<Registry>();
@@ -145,7 +173,9 @@ TDriver& TVistel::Driver() {
   if (!driver_) {
     driver_ = std::make_unique<TDriver>();
     // Virtual: a class that extends the object extends what a message does.
-    driver_->OnMessage = [this](const std::string& payload, int32_t id) { FireDataEvent(payload, id); };
+    driver_->OnMessage = [this](const std::string& payload, int32_t id) {
+      FireDataEvent(payload, id);
+    };
     driver_->OnLog = [this](const std::string& line) { FireLogEvent(line); };
   }
   return *driver_;
@@ -292,20 +322,28 @@ void TVistel::FireLogEvent(const std::string& line) {
 
 // ---- logical devices ----
 
-LONG TVistel::GetLDCount() { return devices_.Count(); }
-LONG TVistel::GetLDIndex() { return devices_.Index(); }
+LONG TVistel::GetLDCount() {
+  return devices_.Count();
+}
+LONG TVistel::GetLDIndex() {
+  return devices_.Index();
+}
 void TVistel::SetLDIndex(const LONG& value) {
   devices_.SetIndex(value);
   ApplyDevice();
   SetSuccess();
 }
-LONG TVistel::GetLDNumber() { return devices_.CurrentNumber(); }
+LONG TVistel::GetLDNumber() {
+  return devices_.CurrentNumber();
+}
 void TVistel::SetLDNumber(const LONG& value) {
   devices_.SelectByNumber(value);
   ApplyDevice();
   SetSuccess();
 }
-BSTR TVistel::GetLDName() { return wide(devices_.CurrentName()); }
+BSTR TVistel::GetLDName() {
+  return wide(devices_.CurrentName());
+}
 void TVistel::SetLDName(const BSTR& value) {
   devices_.SetCurrentName(ansi(value));
   SetSuccess();
@@ -339,12 +377,16 @@ LONG TVistel::DoSaveParams() {
     storedParams_ = params;
   });
 }
-VARIANT_BOOL TVistel::GetLockDevices() { return boolean(lockDevices_); }
+VARIANT_BOOL TVistel::GetLockDevices() {
+  return boolean(lockDevices_);
+}
 void TVistel::SetLockDevices(const VARIANT_BOOL& value) {
   lockDevices_ = value != 0;
   SetSuccess();
 }
-BSTR TVistel::GetClientIP() { return wide(currentDevice().IPAddress()); }
+BSTR TVistel::GetClientIP() {
+  return wide(currentDevice().IPAddress());
+}
 void TVistel::SetClientIP(const BSTR& value) {
   std::string address = ansi(value);
   // Refused as SetIPAddress refuses it, so that no device holds an address
@@ -357,14 +399,18 @@ void TVistel::SetClientIP(const BSTR& value) {
   currentDevice().SetIPAddress(address);
   SetSuccess();
 }
-LONG TVistel::GetClientPort() { return currentDevice().ClientPort(); }
+LONG TVistel::GetClientPort() {
+  return currentDevice().ClientPort();
+}
 void TVistel::SetClientPort(const LONG& value) {
   if (value < 0 || value > kMaxPort) raiseOutOfRange(0, kMaxPort);
   currentDevice().SetClientPort(value);
   Driver().SetClientPort(value);
   SetSuccess();
 }
-LONG TVistel::GetClientTimeout() { return currentDevice().Timeout(); }
+LONG TVistel::GetClientTimeout() {
+  return currentDevice().Timeout();
+}
 void TVistel::SetClientTimeout(const LONG& value) {
   TDevice& device = currentDevice();
   // The driver core takes the low 16 bits and refuses 0; a refused value is
@@ -373,7 +419,9 @@ void TVistel::SetClientTimeout(const LONG& value) {
   device.SetTimeout(value);
   SetSuccess();
 }
-LONG TVistel::GetClientProtocol() { return currentDevice().ClientProtocol(); }
+LONG TVistel::GetClientProtocol() {
+  return currentDevice().ClientProtocol();
+}
 void TVistel::SetClientProtocol(const LONG& value) {
   if (!isProtocol(value)) {
     fail(ResultCode::InvalidValue, ResultText::InvalidValue);
@@ -383,7 +431,9 @@ void TVistel::SetClientProtocol(const LONG& value) {
   Driver().SetClientProtocol(static_cast<uint8_t>(value));
   SetSuccess();
 }
-LONG TVistel::GetRepeatCount() { return currentDevice().RepeatCount(); }
+LONG TVistel::GetRepeatCount() {
+  return currentDevice().RepeatCount();
+}
 void TVistel::SetRepeatCount(const LONG& value) {
   // Fewer than one try would make the repeated commands succeed unsent.
   if (value < 1) raiseBelowMinimum(1);
@@ -402,7 +452,9 @@ LONG TVistel::DoConnect() {
 LONG TVistel::DoDisconnect() {
   return run([&] { Driver().CloseClient(); });
 }
-LONG TVistel::DoCloseClient() { return DoDisconnect(); }
+LONG TVistel::DoCloseClient() {
+  return DoDisconnect();
+}
 LONG TVistel::DoOpenClient() {
   return run([&] {
     TDriver& driver = Driver();
@@ -414,17 +466,27 @@ LONG TVistel::DoOpenClient() {
     driver.OpenClient();
   });
 }
-VARIANT_BOOL TVistel::GetClientConnected() { return boolean(Driver().ClientConnected()); }
-BSTR TVistel::GetClientData() { return wide(clientData_); }
-void TVistel::SetClientData(const BSTR& value) { clientData_ = ansi(value); }
+VARIANT_BOOL TVistel::GetClientConnected() {
+  return boolean(Driver().ClientConnected());
+}
+BSTR TVistel::GetClientData() {
+  return wide(clientData_);
+}
+void TVistel::SetClientData(const BSTR& value) {
+  clientData_ = ansi(value);
+}
 LONG TVistel::DoClientWrite() {
   return run([&] { Driver().SendFrame(clientData_); });
 }
 LONG TVistel::DoClientRead() {
   return run([&] { clientData_ = Driver().ReceiveFrame(); });
 }
-BSTR TVistel::GetInput() { return wide(bytesToHex(Driver().LastFrameSent())); }
-BSTR TVistel::GetOutput() { return wide(bytesToHex(Driver().LastFrameReceived())); }
+BSTR TVistel::GetInput() {
+  return wide(bytesToHex(Driver().LastFrameSent()));
+}
+BSTR TVistel::GetOutput() {
+  return wide(bytesToHex(Driver().LastFrameReceived()));
+}
 
 // ---- terminal commands ----
 
@@ -434,17 +496,39 @@ LONG TVistel::DoGetStatus() {
     statusRead_ = true;
   });
 }
-LONG TVistel::GetStatusFlags() { return static_cast<LONG>(status_.Flags); }
-LONG TVistel::GetSoftBuild() { return status_.Build; }
-BSTR TVistel::GetSoftVersion() { return wide(status_.Version); }
-BSTR TVistel::GetSoftDate() { return statusRead_ ? wide(dateText(status_.Date)) : BSTR(); }
-VARIANT_BOOL TVistel::GetIsDeviceLocked() { return boolean(status_.Locked); }
-VARIANT_BOOL TVistel::GetIsSetupTableError() { return boolean(status_.TableError); }
-BSTR TVistel::GetMAC() { return wide(status_.MAC); }
-LONG TVistel::GetSerialNumber() { return status_.SerialNumber; }
-LONG TVistel::GetFirmID() { return static_cast<LONG>(status_.FirmID); }
-LONG TVistel::GetDeviceType() { return static_cast<LONG>(status_.DeviceType); }
-BSTR TVistel::GetDeviceTypeDescription() { return wide(status_.DeviceTypeName); }
+LONG TVistel::GetStatusFlags() {
+  return static_cast<LONG>(status_.Flags);
+}
+LONG TVistel::GetSoftBuild() {
+  return status_.Build;
+}
+BSTR TVistel::GetSoftVersion() {
+  return wide(status_.Version);
+}
+BSTR TVistel::GetSoftDate() {
+  return statusRead_ ? wide(dateText(status_.Date)) : BSTR();
+}
+VARIANT_BOOL TVistel::GetIsDeviceLocked() {
+  return boolean(status_.Locked);
+}
+VARIANT_BOOL TVistel::GetIsSetupTableError() {
+  return boolean(status_.TableError);
+}
+BSTR TVistel::GetMAC() {
+  return wide(status_.MAC);
+}
+LONG TVistel::GetSerialNumber() {
+  return status_.SerialNumber;
+}
+LONG TVistel::GetFirmID() {
+  return static_cast<LONG>(status_.FirmID);
+}
+LONG TVistel::GetDeviceType() {
+  return static_cast<LONG>(status_.DeviceType);
+}
+BSTR TVistel::GetDeviceTypeDescription() {
+  return wide(status_.DeviceTypeName);
+}
 
 LONG TVistel::DoLockDevice() {
   return run([&] { Driver().Lock(true); });
@@ -466,13 +550,14 @@ LONG TVistel::DoShowMessage() {
 }
 LONG TVistel::DoShowMessage2() {
   return run([&] {
-    Driver().ShowMessage2(line1_, line2_, hexTextToBytes(line1Params_), hexTextToBytes(line2Params_),
-                          outputTime_);
+    Driver().ShowMessage2(line1_, line2_, hexTextToBytes(line1Params_),
+                          hexTextToBytes(line2Params_), outputTime_);
   });
 }
 LONG TVistel::DoShowLine() {
   return run([&] {
-    Driver().ShowLine(static_cast<uint8_t>(lineRec_.LineNumber), static_cast<uint8_t>(lineRec_.LineType),
+    Driver().ShowLine(static_cast<uint8_t>(lineRec_.LineNumber),
+                      static_cast<uint8_t>(lineRec_.LineType),
                       static_cast<uint8_t>(lineRec_.LineSpeed), lineRec_.LineData);
   });
 }
@@ -512,15 +597,30 @@ LONG TVistel::DoGetData() {
     dump_.Data = block.Data;
   });
 }
-BSTR TVistel::GetDataBlock() { return wide(dump_.Data); }
-LONG TVistel::GetDataBlockCount() { return dump_.BlockCount; }
-LONG TVistel::GetDataBlockNumber() { return dump_.BlockNumber; }
-void TVistel::SetDataBlockNumber(const LONG& value) { dump_.BlockNumber = static_cast<uint16_t>(value); }
-Variant TVistel::GetDataBlockSA() { return Variant::fromBytes(dump_.Data, 0); }
-LONG TVistel::GetDeviceCode() { return dump_.DeviceCode; }
-void TVistel::SetDeviceCode(const LONG& value) { dump_.DeviceCode = static_cast<uint8_t>(value); }
+BSTR TVistel::GetDataBlock() {
+  return wide(dump_.Data);
+}
+LONG TVistel::GetDataBlockCount() {
+  return dump_.BlockCount;
+}
+LONG TVistel::GetDataBlockNumber() {
+  return dump_.BlockNumber;
+}
+void TVistel::SetDataBlockNumber(const LONG& value) {
+  dump_.BlockNumber = static_cast<uint16_t>(value);
+}
+Variant TVistel::GetDataBlockSA() {
+  return Variant::fromBytes(dump_.Data, 0);
+}
+LONG TVistel::GetDeviceCode() {
+  return dump_.DeviceCode;
+}
+void TVistel::SetDeviceCode(const LONG& value) {
+  dump_.DeviceCode = static_cast<uint8_t>(value);
+}
 BSTR TVistel::GetDeviceCodeDescription() {
-  return wide(dump_.DeviceCode < 4 ? kDeviceCodeTexts[dump_.DeviceCode] : "Неизвестный код устройства");
+  return wide(dump_.DeviceCode < 4 ? kDeviceCodeTexts[dump_.DeviceCode]
+                                   : "Неизвестный код устройства");
 }
 LONG TVistel::DoUpdateSoft() {
   return run([&] {
@@ -532,55 +632,147 @@ LONG TVistel::DoUpdateSoft() {
 
 // ---- plain stored values ----
 
-BSTR TVistel::GetLine1() { return wide(line1_); }
-void TVistel::SetLine1(const BSTR& value) { line1_ = ansi(value); }
-BSTR TVistel::GetLine2() { return wide(line2_); }
-void TVistel::SetLine2(const BSTR& value) { line2_ = ansi(value); }
-BSTR TVistel::GetLine1Params() { return wide(line1Params_); }
-void TVistel::SetLine1Params(const BSTR& value) { line1Params_ = ansi(value); }
-BSTR TVistel::GetLine2Params() { return wide(line2Params_); }
-void TVistel::SetLine2Params(const BSTR& value) { line2Params_ = ansi(value); }
-LONG TVistel::GetOutputTime() { return outputTime_; }
-void TVistel::SetOutputTime(const LONG& value) { outputTime_ = static_cast<uint8_t>(value); }
-LONG TVistel::GetLineNumber() { return lineRec_.LineNumber; }
-void TVistel::SetLineNumber(const LONG& value) { lineRec_.LineNumber = value; }
-LONG TVistel::GetLineType() { return lineRec_.LineType; }
-void TVistel::SetLineType(const LONG& value) { lineRec_.LineType = value; }
-LONG TVistel::GetLineSpeed() { return lineRec_.LineSpeed; }
-void TVistel::SetLineSpeed(const LONG& value) { lineRec_.LineSpeed = value; }
-BSTR TVistel::GetLineData() { return wide(lineRec_.LineData); }
-void TVistel::SetLineData(const BSTR& value) { lineRec_.LineData = ansi(value); }
-LONG TVistel::GetMessageNumber() { return messageNumber_; }
-void TVistel::SetMessageNumber(const LONG& value) { messageNumber_ = value; }
-BSTR TVistel::GetBarcode() { return wide(barcode_); }
-void TVistel::SetBarcode(const BSTR& value) { barcode_ = ansi(value); }
-BSTR TVistel::GetCommandData() { return wide(commandData_); }
-void TVistel::SetCommandData(const BSTR& value) { commandData_ = ansi(value); }
-BSTR TVistel::GetFileName() { return wide(fileName_); }
-void TVistel::SetFileName(const BSTR& value) { fileName_ = ansi(value); }
-BSTR TVistel::GetSoftFileName() { return wide(softFileName_); }
-void TVistel::SetSoftFileName(const BSTR& value) { softFileName_ = ansi(value); }
-LONG TVistel::GetResultCode() { return resultCode_; }
-BSTR TVistel::GetResultCodeDescription() { return wide(resultText_); }
+BSTR TVistel::GetLine1() {
+  return wide(line1_);
+}
+void TVistel::SetLine1(const BSTR& value) {
+  line1_ = ansi(value);
+}
+BSTR TVistel::GetLine2() {
+  return wide(line2_);
+}
+void TVistel::SetLine2(const BSTR& value) {
+  line2_ = ansi(value);
+}
+BSTR TVistel::GetLine1Params() {
+  return wide(line1Params_);
+}
+void TVistel::SetLine1Params(const BSTR& value) {
+  line1Params_ = ansi(value);
+}
+BSTR TVistel::GetLine2Params() {
+  return wide(line2Params_);
+}
+void TVistel::SetLine2Params(const BSTR& value) {
+  line2Params_ = ansi(value);
+}
+LONG TVistel::GetOutputTime() {
+  return outputTime_;
+}
+void TVistel::SetOutputTime(const LONG& value) {
+  outputTime_ = static_cast<uint8_t>(value);
+}
+LONG TVistel::GetLineNumber() {
+  return lineRec_.LineNumber;
+}
+void TVistel::SetLineNumber(const LONG& value) {
+  lineRec_.LineNumber = value;
+}
+LONG TVistel::GetLineType() {
+  return lineRec_.LineType;
+}
+void TVistel::SetLineType(const LONG& value) {
+  lineRec_.LineType = value;
+}
+LONG TVistel::GetLineSpeed() {
+  return lineRec_.LineSpeed;
+}
+void TVistel::SetLineSpeed(const LONG& value) {
+  lineRec_.LineSpeed = value;
+}
+BSTR TVistel::GetLineData() {
+  return wide(lineRec_.LineData);
+}
+void TVistel::SetLineData(const BSTR& value) {
+  lineRec_.LineData = ansi(value);
+}
+LONG TVistel::GetMessageNumber() {
+  return messageNumber_;
+}
+void TVistel::SetMessageNumber(const LONG& value) {
+  messageNumber_ = value;
+}
+BSTR TVistel::GetBarcode() {
+  return wide(barcode_);
+}
+void TVistel::SetBarcode(const BSTR& value) {
+  barcode_ = ansi(value);
+}
+BSTR TVistel::GetCommandData() {
+  return wide(commandData_);
+}
+void TVistel::SetCommandData(const BSTR& value) {
+  commandData_ = ansi(value);
+}
+BSTR TVistel::GetFileName() {
+  return wide(fileName_);
+}
+void TVistel::SetFileName(const BSTR& value) {
+  fileName_ = ansi(value);
+}
+BSTR TVistel::GetSoftFileName() {
+  return wide(softFileName_);
+}
+void TVistel::SetSoftFileName(const BSTR& value) {
+  softFileName_ = ansi(value);
+}
+LONG TVistel::GetResultCode() {
+  return resultCode_;
+}
+BSTR TVistel::GetResultCodeDescription() {
+  return wide(resultText_);
+}
 
 // ---- settings tables ----
 
-LONG TVistel::GetTableNumber() { return table_.Number; }
-void TVistel::SetTableNumber(const LONG& value) { table_.Number = static_cast<uint8_t>(value); }
-BSTR TVistel::GetTableName() { return wide(table_.Name); }
-LONG TVistel::GetRowNumber() { return table_.RowCount; }
-void TVistel::SetRowNumber(const LONG& value) { table_.RowCount = static_cast<uint16_t>(value); }
-LONG TVistel::GetFieldNumber() { return field_.Number; }
-void TVistel::SetFieldNumber(const LONG& value) { field_.Number = static_cast<uint8_t>(value); }
-BSTR TVistel::GetFieldName() { return wide(field_.Name); }
-LONG TVistel::GetFieldType() { return field_.FieldType; }
-LONG TVistel::GetFieldSize() { return field_.Size; }
-LONG TVistel::GetMinValueOfField() { return field_.MinValue; }
-LONG TVistel::GetMaxValueOfField() { return field_.MaxValue; }
-BSTR TVistel::GetFieldMinValueStr() { return wide(field_.MinValueStr); }
-BSTR TVistel::GetFieldMaxValueStr() { return wide(field_.MaxValueStr); }
-BSTR TVistel::GetFieldValue() { return wide(field_.Value); }
-void TVistel::SetFieldValue(const BSTR& value) { field_.Value = ansi(value); }
+LONG TVistel::GetTableNumber() {
+  return table_.Number;
+}
+void TVistel::SetTableNumber(const LONG& value) {
+  table_.Number = static_cast<uint8_t>(value);
+}
+BSTR TVistel::GetTableName() {
+  return wide(table_.Name);
+}
+LONG TVistel::GetRowNumber() {
+  return table_.RowCount;
+}
+void TVistel::SetRowNumber(const LONG& value) {
+  table_.RowCount = static_cast<uint16_t>(value);
+}
+LONG TVistel::GetFieldNumber() {
+  return field_.Number;
+}
+void TVistel::SetFieldNumber(const LONG& value) {
+  field_.Number = static_cast<uint8_t>(value);
+}
+BSTR TVistel::GetFieldName() {
+  return wide(field_.Name);
+}
+LONG TVistel::GetFieldType() {
+  return field_.FieldType;
+}
+LONG TVistel::GetFieldSize() {
+  return field_.Size;
+}
+LONG TVistel::GetMinValueOfField() {
+  return field_.MinValue;
+}
+LONG TVistel::GetMaxValueOfField() {
+  return field_.MaxValue;
+}
+BSTR TVistel::GetFieldMinValueStr() {
+  return wide(field_.MinValueStr);
+}
+BSTR TVistel::GetFieldMaxValueStr() {
+  return wide(field_.MaxValueStr);
+}
+BSTR TVistel::GetFieldValue() {
+  return wide(field_.Value);
+}
+void TVistel::SetFieldValue(const BSTR& value) {
+  field_.Value = ansi(value);
+}
 
 LONG TVistel::DoGetTableStruct() {
   bool found = false;
@@ -667,13 +859,17 @@ LONG TVistel::DoWriteTable() {
 
 // ---- server side ----
 
-LONG TVistel::GetServerPort() { return Driver().ServerPort(); }
+LONG TVistel::GetServerPort() {
+  return Driver().ServerPort();
+}
 void TVistel::SetServerPort(const LONG& value) {
   if (value < 0 || value > kMaxPort) raiseOutOfRange(0, kMaxPort);
   Driver().SetServerPort(value);
   SetSuccess();
 }
-LONG TVistel::GetServerProtocol() { return Driver().ServerProtocol(); }
+LONG TVistel::GetServerProtocol() {
+  return Driver().ServerProtocol();
+}
 void TVistel::SetServerProtocol(const LONG& value) {
   if (!isProtocol(value)) {
     fail(ResultCode::InvalidValue, ResultText::InvalidValue);
@@ -688,12 +884,24 @@ LONG TVistel::DoOpenServer() {
 LONG TVistel::DoCloseServer() {
   return run([&] { Driver().CloseServer(); });
 }
-VARIANT_BOOL TVistel::GetServerOpened() { return boolean(Driver().ServerOpened()); }
-LONG TVistel::GetSenderID() { return senderID_; }
-void TVistel::SetSenderID(const LONG& value) { senderID_ = value; }
-BSTR TVistel::GetSenderIP() { return wide(senderIP_); }
-BSTR TVistel::GetServerData() { return wide(serverData_); }
-void TVistel::SetServerData(const BSTR& value) { serverData_ = ansi(value); }
+VARIANT_BOOL TVistel::GetServerOpened() {
+  return boolean(Driver().ServerOpened());
+}
+LONG TVistel::GetSenderID() {
+  return senderID_;
+}
+void TVistel::SetSenderID(const LONG& value) {
+  senderID_ = value;
+}
+BSTR TVistel::GetSenderIP() {
+  return wide(senderIP_);
+}
+BSTR TVistel::GetServerData() {
+  return wide(serverData_);
+}
+void TVistel::SetServerData(const BSTR& value) {
+  serverData_ = ansi(value);
+}
 
 LONG TVistel::DoGetSenderParams() {
   TClient* client = Driver().Server().Clients().ClientByID(senderID_);
@@ -705,11 +913,13 @@ LONG TVistel::DoGetSenderParams() {
 
 LONG TVistel::DoDeviceBySenderID() {
   TClient* client = Driver().Server().Clients().ClientByID(senderID_);
-  if (!client) return fail(ResultCode::InvalidValue, format("Клиент с ID = %d не найден.", senderID_));
+  if (!client)
+    return fail(ResultCode::InvalidValue, format("Клиент с ID = %d не найден.", senderID_));
   std::string address = TCustomWSocket::AddressToText(client->Address());
   TDevice* device = devices_.ItemByIPAddress(address);
   if (!device)
-    return fail(ResultCode::InvalidValue, format("Устройство с IP='%s' не найдено.", address.c_str()));
+    return fail(ResultCode::InvalidValue,
+                format("Устройство с IP='%s' не найдено.", address.c_str()));
   return run([&] { devices_.SelectByNumber(device->DeviceNumber()); });
 }
 
@@ -727,10 +937,18 @@ LONG TVistel::DoSendEvent() {
 
 // ---- log, defaults, identity, dialogs ----
 
-VARIANT_BOOL TVistel::GetLogEnabled() { return boolean(Driver().LogEnabled()); }
-void TVistel::SetLogEnabled(const VARIANT_BOOL& value) { Driver().SetLogEnabled(value != 0); }
-BSTR TVistel::GetLogFileName() { return wide(Driver().LogFileName()); }
-void TVistel::SetLogFileName(const BSTR& value) { Driver().SetLogFileName(ansi(value)); }
+VARIANT_BOOL TVistel::GetLogEnabled() {
+  return boolean(Driver().LogEnabled());
+}
+void TVistel::SetLogEnabled(const VARIANT_BOOL& value) {
+  Driver().SetLogEnabled(value != 0);
+}
+BSTR TVistel::GetLogFileName() {
+  return wide(Driver().LogFileName());
+}
+void TVistel::SetLogFileName(const BSTR& value) {
+  Driver().SetLogFileName(ansi(value));
+}
 
 LONG TVistel::DoSetDefaults() {
   Driver().SetLogEnabled(false);
@@ -782,7 +1000,8 @@ HRESULT TVistel::StartSearch(const BSTR& address, LONG localPort, LONG remotePor
   *resultCode = run([&] {
     search_.reset();
     searchSink_ = sink;
-    search_ = std::make_unique<TDeviceSearch>(std::to_string(localPort), std::to_string(remotePort));
+    search_ =
+        std::make_unique<TDeviceSearch>(std::to_string(localPort), std::to_string(remotePort));
     search_->ShowAllTypes = allTypes != VARIANT_FALSE;
     search_->OnFound = [this](const TFoundDevice& found) {
       if (searchSink_)

@@ -67,15 +67,23 @@ class TVistel : public ComObject<DispatchImpl<TVistel, IVistel4>, IConnectionPoi
   static const DispatchMap<TVistel>& dispatchMap();
 
   // ---- virtual-table slots (all reach the dispatch handlers) ----
-#define MIRELO_IMPL_ABOUT(name, id, T) \
-  HRESULT name() override { return callMember(id, INVOKE_FUNC); }
+#define MIRELO_IMPL_ABOUT(name, id, T)  \
+  HRESULT name() override {             \
+    return callMember(id, INVOKE_FUNC); \
+  }
 #define MIRELO_IMPL_METHOD(name, id, T) \
-  HRESULT name(LONG* Value) override { return slotMethod(id, Value); }
-#define MIRELO_IMPL_READ(name, id, T) \
-  HRESULT get_##name(T* Value) override { return slotGet(id, Value); }
-#define MIRELO_IMPL_READWRITE(name, id, T) \
-  MIRELO_IMPL_READ(name, id, T)            \
-  HRESULT put_##name(SlotArg<T>::type Value) override { return slotPut(id, Variant(Value)); }
+  HRESULT name(LONG* Value) override {  \
+    return slotMethod(id, Value);       \
+  }
+#define MIRELO_IMPL_READ(name, id, T)     \
+  HRESULT get_##name(T* Value) override { \
+    return slotGet(id, Value);            \
+  }
+#define MIRELO_IMPL_READWRITE(name, id, T)              \
+  MIRELO_IMPL_READ(name, id, T)                         \
+  HRESULT put_##name(SlotArg<T>::type Value) override { \
+    return slotPut(id, Variant(Value));                 \
+  }
 #define MIRELO_IMPL(kind, name, id, T, help) MIRELO_IMPL_##kind(name, id, T)
   MIRELO_IVISTEL_MEMBERS(MIRELO_IMPL)
   MIRELO_IVISTEL2_MEMBERS(MIRELO_IMPL)
@@ -115,9 +123,13 @@ class TVistel : public ComObject<DispatchImpl<TVistel, IVistel4>, IConnectionPoi
   // The current logical device copied into the driver core.
   void ApplyDevice();
   TDriver& Driver();
-  TDevices& Devices() { return devices_; }
+  TDevices& Devices() {
+    return devices_;
+  }
   TFields& Fields();
-  bool PropertyFrameShown() const { return propertyFrameShown_; }
+  bool PropertyFrameShown() const {
+    return propertyFrameShown_;
+  }
 
  protected:
   void SetSuccess();

@@ -33,7 +33,8 @@ void TDeviceSearch::Start(const std::string& address) {
   sockaddr_in destination{};
   if (!server_->MakeAddress(address, remotePort_, destination)) return;
   const char request = static_cast<char>(0xBB);
-  for (int i = 0; i < RequestCount; ++i) server_->SendTo(server_->Handle(), &request, 1, destination);
+  for (int i = 0; i < RequestCount; ++i)
+    server_->SendTo(server_->Handle(), &request, 1, destination);
 }
 
 void TDeviceSearch::onReply(TCustomServer* server, ws::SOCKET socket) {

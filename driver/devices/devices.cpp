@@ -25,9 +25,13 @@ bool isDeviceNumber(int64_t number) {
 
 // ---- TDevice -------------------------------------------------------------
 
-TDevice::TDevice(TDevices* owner) : OwnedItem(this) { SetOwner(owner); }
+TDevice::TDevice(TDevices* owner) : OwnedItem(this) {
+  SetOwner(owner);
+}
 
-TDevice::~TDevice() { SetOwner(nullptr); }
+TDevice::~TDevice() {
+  SetOwner(nullptr);
+}
 
 void TDevice::SetDeviceName(std::string_view name) {
   if (name == deviceName_) return;
@@ -42,7 +46,9 @@ void TDevice::SetDeviceNumber(int32_t number) {
 
 // ---- TDevices ------------------------------------------------------------
 
-TDevices::~TDevices() { Clear(); }
+TDevices::~TDevices() {
+  Clear();
+}
 
 void TDevices::SetIndex(int index) {
   if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(MaxCount)) raiseInvalidValue();
@@ -120,7 +126,8 @@ int32_t TDevices::FreeNumber() const {
 }
 
 void TDevices::Sort() {
-  sortItems([](const TDevice* a, const TDevice* b) { return a->DeviceNumber() < b->DeviceNumber(); });
+  sortItems(
+      [](const TDevice* a, const TDevice* b) { return a->DeviceNumber() < b->DeviceNumber(); });
 }
 
 // ---- Persistence ---------------------------------------------------------
@@ -132,7 +139,8 @@ namespace Value = RegistryLayout::DeviceValue;
 // Reads whichever values exist into a default device; a value of the wrong
 // type, a name over 20 characters or a number outside 1..99 raises.
 void readDevice(const RegistryKey& key, TDevice& device) {
-  if (key.valueExists(Value::RepeatCount)) device.SetRepeatCount(key.readInteger(Value::RepeatCount));
+  if (key.valueExists(Value::RepeatCount))
+    device.SetRepeatCount(key.readInteger(Value::RepeatCount));
   if (key.valueExists(Value::Timeout)) device.SetTimeout(key.readInteger(Value::Timeout));
   if (key.valueExists(Value::IPAddress)) device.SetIPAddress(key.readString(Value::IPAddress));
   if (key.valueExists(Value::DeviceName)) device.SetDeviceName(key.readString(Value::DeviceName));
@@ -192,8 +200,7 @@ void TDevices::loadFrom(Registry& registry,
         continue;  // a damaged subkey costs only its own device
       }
       int32_t number = device->DeviceNumber();
-      bool canonical =
-          ansiSameText(name, format(RegistryLayout::DeviceSubKeyFormat, number));
+      bool canonical = ansiSameText(name, format(RegistryLayout::DeviceSubKeyFormat, number));
       auto same = std::find_if(loaded.begin(), loaded.end(), [number](const LoadedDevice& d) {
         return number != 0 && d.device->DeviceNumber() == number;
       });

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "mirelo/vistel_protocol.h"
-
 #include "platform/owned_list.h"
 
 namespace mirelo {

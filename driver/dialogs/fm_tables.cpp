@@ -142,7 +142,8 @@ QString TfmTables::chooseTableFile(QFileDialog::AcceptMode mode) {
   TFileRequest request;
   request.mode = mode;
   request.start = folder_ + QString::fromUtf16(u"/Таблицы.ini");
-  request.filters = {QString::fromUtf16(u"Ini файлы (*.ini)"), QString::fromUtf16(u"Все файлы (*.*)")};
+  request.filters = {QString::fromUtf16(u"Ini файлы (*.ini)"),
+                     QString::fromUtf16(u"Все файлы (*.*)")};
   request.defaultSuffix = QStringLiteral("ini");
   QString file = dialogHooks().chooseFile(this, request);
   if (!file.isEmpty()) folder_ = QFileInfo(file).absolutePath();

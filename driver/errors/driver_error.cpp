@@ -35,8 +35,12 @@ constexpr DeviceErrorRow kDeviceErrors[] = {
 };
 }  // namespace
 
-void raiseError(int32_t code, const std::string& message) { throw EDriverError(code, message); }
-void raiseInvalidValue() { raiseError(ResultCode::InvalidValue, ResultText::InvalidValue); }
+void raiseError(int32_t code, const std::string& message) {
+  throw EDriverError(code, message);
+}
+void raiseInvalidValue() {
+  raiseError(ResultCode::InvalidValue, ResultText::InvalidValue);
+}
 void raiseOutOfRange(int64_t minimum, int64_t maximum) {
   raiseError(ResultCode::InvalidValue, std::string(ResultText::InvalidValue) + "\r\n" +
                                            format(ResultText::ValueRange, static_cast<int>(minimum),
@@ -47,8 +51,12 @@ void raiseBelowMinimum(int64_t minimum) {
              std::string(ResultText::InvalidValue) + "\r\n" +
                  format(ResultText::ValueMinimum, static_cast<int>(minimum)));
 }
-void raiseNoConnection() { raiseError(ResultCode::NoConnection, ResultText::NoConnection); }
-void raiseInvalidData() { raiseError(ResultCode::InvalidData, ResultText::InvalidData); }
+void raiseNoConnection() {
+  raiseError(ResultCode::NoConnection, ResultText::NoConnection);
+}
+void raiseInvalidData() {
+  raiseError(ResultCode::InvalidData, ResultText::InvalidData);
+}
 
 std::string deviceErrorText(int code) {
   for (const auto& row : kDeviceErrors)
@@ -60,7 +68,9 @@ void checkDeviceError(int errorByte) {
   if (errorByte != 0) raiseError(errorByte, deviceErrorText(errorByte));
 }
 
-ResultOf resultOk() { return {ResultCode::Ok, ResultText::Ok}; }
+ResultOf resultOk() {
+  return {ResultCode::Ok, ResultText::Ok};
+}
 
 ResultOf resultOf(const std::exception& error) {
   if (auto* driverError = dynamic_cast<const EDriverError*>(&error))

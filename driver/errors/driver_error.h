@@ -25,15 +25,15 @@ constexpr int32_t InvalidParameters = 211;
 
 // Texts in Windows-1251, as hosts show and compare them.
 namespace ResultText {
-extern const char* const Ok;                  // "Ошибок нет"
-extern const char* const NoConnection;        // "Нет связи"
-extern const char* const InvalidValue;        // "Недопустимое значение"
+extern const char* const Ok;            // "Ошибок нет"
+extern const char* const NoConnection;  // "Нет связи"
+extern const char* const InvalidValue;  // "Недопустимое значение"
 extern const char* const CannotAddDevice;
 extern const char* const CannotDeleteDevice;
 extern const char* const DeviceNotFound;
-extern const char* const InvalidData;         // "Устройство вернуло неверные данные"
-extern const char* const FrameTooShort;       // template: received length, minimum
-extern const char* const CommandMismatch;     // template: received code, code sent
+extern const char* const InvalidData;  // "Устройство вернуло неверные данные"
+extern const char* const FrameTooShort;    // template: received length, minimum
+extern const char* const CommandMismatch;  // template: received code, code sent
 extern const char* const ProgrammingMode;
 extern const char* const ValueRange;    // template: minimum, maximum
 extern const char* const ValueMinimum;  // template: minimum

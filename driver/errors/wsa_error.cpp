@@ -25,6 +25,8 @@ void RaiseLastSocketError(int code) {
   throw Exception(SocketErrorMessage(code));
 }
 
-void RaiseLastSocketError() { RaiseLastSocketError(ws::WSAGetLastError()); }
+void RaiseLastSocketError() {
+  RaiseLastSocketError(ws::WSAGetLastError());
+}
 
 }  // namespace mirelo

@@ -8,8 +8,12 @@ std::atomic<int32_t> gClientCounter{0};
 std::atomic<int32_t> gIPItemCounter{0};
 }  // namespace
 
-int32_t NextClientID() { return ++gClientCounter; }
-int32_t NextIPItemID() { return ++gIPItemCounter; }
+int32_t NextClientID() {
+  return ++gClientCounter;
+}
+int32_t NextIPItemID() {
+  return ++gIPItemCounter;
+}
 
 TClient::TClient(TClients* owner, ws::SOCKET socket, const sockaddr_in& address)
     : OwnedItem(this), id_(NextClientID()), socket_(socket), address_(address) {
@@ -17,7 +21,9 @@ TClient::TClient(TClients* owner, ws::SOCKET socket, const sockaddr_in& address)
   if (owner) owner->added(this);
 }
 
-TClient::~TClient() { SetOwner(nullptr); }
+TClient::~TClient() {
+  SetOwner(nullptr);
+}
 
 void TClients::added(TClient* client) {
   byId_[client->ID()] = client;
@@ -63,7 +69,9 @@ TClient* TClients::ClientByID(int32_t id) const {
   return found == byId_.end() ? nullptr : found->second;
 }
 
-void TClients::DeleteBySocket(ws::SOCKET socket) { delete ClientBySocket(socket); }
+void TClients::DeleteBySocket(ws::SOCKET socket) {
+  delete ClientBySocket(socket);
+}
 
 TIPItem::TIPItem(TIPItems* owner, int32_t port, const std::string& ipAddress)
     : OwnedItem(this), id_(NextIPItemID()), port_(port), ipAddress_(ipAddress) {

@@ -134,7 +134,8 @@ void TCustomWSocket::CloseGracefully(ws::SOCKET& socket) {
 // ---- TCustomServer ----
 
 TCustomServer::TCustomServer()
-    : window_(std::make_unique<MessageWindow>([this](const Message& m) { handleNotification(m); })) {}
+    : window_(
+          std::make_unique<MessageWindow>([this](const Message& m) { handleNotification(m); })) {}
 
 TCustomServer::~TCustomServer() = default;
 
@@ -340,8 +341,10 @@ void TTCPServer::onNotify(ws::SOCKET socket, int event, int error) {
       acceptClient(error);
       break;
     case FD_READ:
-      if (error) lastError_ = error;
-      else if (OnData) OnData(this, socket);
+      if (error)
+        lastError_ = error;
+      else if (OnData)
+        OnData(this, socket);
       break;
     case FD_WRITE:
       if (error)
@@ -469,8 +472,10 @@ void TUDPServer::send(TClient* client, std::string_view data) {
 
 void TUDPServer::onNotify(ws::SOCKET socket, int event, int error) {
   if (event == FD_READ) {
-    if (error) lastError_ = error;
-    else if (OnData) OnData(this, socket);
+    if (error)
+      lastError_ = error;
+    else if (OnData)
+      OnData(this, socket);
   } else if (error) {
     lastError_ = error;
   }

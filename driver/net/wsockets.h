@@ -44,7 +44,8 @@ class TCustomWSocket {
   // 10035 at once: nothing here waits.
   void SendAll(ws::SOCKET socket, int flags, std::string_view data);
   void SendAllTo(ws::SOCKET socket, int flags, const sockaddr_in& address, std::string_view data);
-  int SendTo(ws::SOCKET socket, const char* buffer, int length, const sockaddr_in& address, int flags);
+  int SendTo(ws::SOCKET socket, const char* buffer, int length, const sockaddr_in& address,
+             int flags);
   std::string ReceiveOnce(ws::SOCKET socket, int flags);
   std::string ReceiveFrom(ws::SOCKET socket, int flags, sockaddr_in& from);
   // Cancels notifications, shuts down sending, drains, closes; socket becomes

@@ -2,8 +2,8 @@
 
 #include <arpa/inet.h>
 
-#include "driver/errors/wsa_error.h"
 #include "driver/errors/driver_error.h"
+#include "driver/errors/wsa_error.h"
 #include "platform/format.h"
 
 namespace mirelo {
@@ -15,7 +15,9 @@ TCustomClient::TCustomClient() {
   if (result != 0) RaiseLastSocketError(result);
 }
 
-TCustomClient::~TCustomClient() { ws::WSACleanup(); }
+TCustomClient::~TCustomClient() {
+  ws::WSACleanup();
+}
 
 sockaddr_in TCustomClient::resolve() const {
   std::string protocol;
@@ -134,7 +136,8 @@ void TTCPClient::Open() {
   socket_ = s;
   try {
     if (ws::setNonBlocking(s, true) != 0) RaiseLastSocketError();
-    if (ws::WSAAsyncSelect(s, window_.get(), WM_CLIENT_NOTIFY, FD_CLOSE) != 0) RaiseLastSocketError();
+    if (ws::WSAAsyncSelect(s, window_.get(), WM_CLIENT_NOTIFY, FD_CLOSE) != 0)
+      RaiseLastSocketError();
     if (ws::connect(s, address) != 0 && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK)
       RaiseLastSocketError();
     waitWritable(deadline());
@@ -208,7 +211,9 @@ size_t TTCPClient::DiscardPending() {
 
 TUDPClient::TUDPClient() = default;
 
-TUDPClient::~TUDPClient() { Close(); }
+TUDPClient::~TUDPClient() {
+  Close();
+}
 
 void TUDPClient::Open() {
   if (Connected()) return;

@@ -2,9 +2,9 @@
 // every reply echoes the command byte, adds the error byte, then its data.
 // Replies are read only through ByteReader, so a terminal that announces more
 // than it sends can never make the driver read past the frame.
+#include "driver/errors/driver_error.h"
 #include "driver/protocol/custom_driver.h"
 #include "driver/protocol/status_rec.h"
-#include "driver/errors/driver_error.h"
 #include "platform/bytes.h"
 #include "platform/format.h"
 #include "platform/process.h"

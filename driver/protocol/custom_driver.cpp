@@ -57,8 +57,10 @@ void TCustomDriver::SetDeviceAddress(const std::string& address) {
     udpClient_->SetAddress(address);
     tcpClient_->SetAddress(address);
   };
-  if (address != deviceAddress_) changeConnection(apply);
-  else apply();
+  if (address != deviceAddress_)
+    changeConnection(apply);
+  else
+    apply();
 }
 
 void TCustomDriver::SetClientPort(int32_t port) {
@@ -68,8 +70,10 @@ void TCustomDriver::SetClientPort(int32_t port) {
     udpClient_->SetPort(text);
     tcpClient_->SetPort(text);
   };
-  if (port != clientPort_) changeConnection(apply);
-  else apply();
+  if (port != clientPort_)
+    changeConnection(apply);
+  else
+    apply();
 }
 
 void TCustomDriver::SetClientProtocol(uint8_t protocol) {
@@ -187,8 +191,8 @@ std::string TCustomDriver::ReceiveReply(uint8_t command, size_t minimumLength) {
 
 namespace {
 [[noreturn]] void raiseTooShort(size_t length, size_t minimum) {
-  raiseError(ResultCode::InvalidData,
-             format(ResultText::FrameTooShort, static_cast<int>(length), static_cast<int>(minimum)));
+  raiseError(ResultCode::InvalidData, format(ResultText::FrameTooShort, static_cast<int>(length),
+                                             static_cast<int>(minimum)));
 }
 [[noreturn]] void raiseMismatch(uint8_t received, uint8_t sent) {
   raiseError(ResultCode::InvalidData, format(ResultText::CommandMismatch, received, sent));
@@ -244,7 +248,9 @@ void TCustomDriver::SendCommandText(std::string_view hexText) {
   ExecuteCommand(static_cast<uint8_t>(bytes[0]), std::string_view(bytes).substr(1));
 }
 
-void TCustomDriver::WriteCommandText(std::string_view hexText) { SendFrame(hexTextToBytes(hexText)); }
+void TCustomDriver::WriteCommandText(std::string_view hexText) {
+  SendFrame(hexTextToBytes(hexText));
+}
 
 void TCustomDriver::CheckMode() {
   uint16_t saved = timeout_;
@@ -277,10 +283,14 @@ void TCustomDriver::CheckMode() {
 
 TCustomServer& TCustomDriver::Server() {
   if (!server_) {
-    if (serverProtocol_ == ptUDP) server_ = std::make_unique<TUDPServer>();
-    else server_ = std::make_unique<TTCPServer>();
+    if (serverProtocol_ == ptUDP)
+      server_ = std::make_unique<TUDPServer>();
+    else
+      server_ = std::make_unique<TTCPServer>();
     server_->SetPort(format("%d", serverPort_));
-    server_->OnData = [this](TCustomServer* server, ws::SOCKET socket) { onServerData(server, socket); };
+    server_->OnData = [this](TCustomServer* server, ws::SOCKET socket) {
+      onServerData(server, socket);
+    };
     server_->OnNotice = [this](const std::string& text) { log_->WriteLine(text); };
   }
   return *server_;

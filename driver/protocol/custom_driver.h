@@ -19,12 +19,12 @@
 #include <string>
 #include <string_view>
 
-#include "mirelo/vistel_protocol.h"
 #include "driver/net/wsockets.h"
 #include "driver/protocol/clients.h"
 #include "driver/protocol/log_file.h"
 #include "driver/protocol/status_rec.h"
 #include "driver/tables/table_records.h"
+#include "mirelo/vistel_protocol.h"
 #include "platform/message_loop.h"
 
 namespace mirelo {

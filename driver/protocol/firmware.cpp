@@ -30,7 +30,8 @@ const char* const kNoProgrammingMode = "Не удалось перейти в р
 // or is too large leaves the terminal untouched, and the image sent is the
 // one that was checked.
 std::string readFirmwareFile(const std::string& fileName) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(ansiToUtf8(fileName).c_str(), "rbe"), &std::fclose);
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(ansiToUtf8(fileName).c_str(), "rbe"),
+                                             &std::fclose);
   if (!file)
     throw EFileError(format("Cannot open file \"%s\". %s", fileName.c_str(), std::strerror(errno)));
   std::string image;

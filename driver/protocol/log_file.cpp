@@ -11,7 +11,9 @@
 
 namespace mirelo {
 
-TLogFile::~TLogFile() { closeFile(); }
+TLogFile::~TLogFile() {
+  closeFile();
+}
 
 void TLogFile::closeFile() {
   if (fd_ >= 0) ::close(fd_);

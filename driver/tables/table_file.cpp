@@ -6,8 +6,12 @@
 namespace mirelo {
 
 namespace {
-std::string sectionOf(int position) { return format("Таблица%d", position + 1); }
-std::string keyOf(int position) { return format("Поле%.2d", position + 1); }
+std::string sectionOf(int position) {
+  return format("Таблица%d", position + 1);
+}
+std::string keyOf(int position) {
+  return format("Поле%.2d", position + 1);
+}
 
 // Values that a text line cannot carry (the raw bytes of a 5- or 6-byte
 // number, a zero inside a string) are written as this prefix and hex digits,
@@ -57,7 +61,8 @@ void TTables::LoadFromFile(const std::string& path) {
     std::vector<std::string> lines = file.ReadSection(sections[i]);
     for (size_t j = 0; j < lines.size() && static_cast<int>(j) < fields.Count(); ++j) {
       std::string key = lines[j].substr(0, lines[j].find('='));
-      fields.Items(static_cast<int>(j))->SetValue(valueFromFile(file.ReadString(sections[i], key, "")));
+      fields.Items(static_cast<int>(j))
+          ->SetValue(valueFromFile(file.ReadString(sections[i], key, "")));
     }
   }
 }

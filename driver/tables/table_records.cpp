@@ -33,7 +33,9 @@ std::string invalidFieldText(const TFieldRec& field) {
   return format(kInvalidFieldValue, static_cast<int>(field.Name.size()), field.Name.data());
 }
 
-bool isNumberLike(uint8_t fieldType) { return fieldType == ftNumber || fieldType == ftIPAddress; }
+bool isNumberLike(uint8_t fieldType) {
+  return fieldType == ftNumber || fieldType == ftIPAddress;
+}
 
 // Exactly `size` bytes: cut, or padded with the fill byte.
 std::string fitted(std::string_view bytes, size_t size, char fill = '\0') {
@@ -106,8 +108,9 @@ std::string fieldValueText(uint8_t fieldType, int32_t value) {
 }
 
 std::string ipText(uint32_t value) {
-  return format("%d.%d.%d.%d", static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
-                static_cast<int>((value >> 16) & 0xFF), static_cast<int>(value >> 24));
+  return format("%d.%d.%d.%d", static_cast<int>(value & 0xFF),
+                static_cast<int>((value >> 8) & 0xFF), static_cast<int>((value >> 16) & 0xFF),
+                static_cast<int>(value >> 24));
 }
 
 bool tryParseIPText(std::string_view text, IPBytes& bytes) {
@@ -203,9 +206,9 @@ void splitRowData(std::string_view rowData, TFields& fields) {
     needed += field->Size();
   }
   if (rowData.size() < needed)
-    raiseError(ResultCode::InvalidData, format(ResultText::FrameTooShort,
-                                               static_cast<int>(rowData.size()),
-                                               static_cast<int>(needed)));
+    raiseError(ResultCode::InvalidData,
+               format(ResultText::FrameTooShort, static_cast<int>(rowData.size()),
+                      static_cast<int>(needed)));
   ByteReader reader(rowData);
   for (int i = 0; i < fields.Count(); ++i) {
     TField* field = fields.Items(i);

@@ -26,15 +26,21 @@ TField::TField(TFields* owner, const TFieldRec& record) : OwnedItem(this), rec_(
   SetOwner(owner);
 }
 
-TField::~TField() { SetOwner(nullptr); }
+TField::~TField() {
+  SetOwner(nullptr);
+}
 
-void TField::EncodeValue() { encodeFieldValue(rec_); }
+void TField::EncodeValue() {
+  encodeFieldValue(rec_);
+}
 
 TTable::TTable(TTables* owner, const TTableRec& record) : OwnedItem(this), rec_(record) {
   SetOwner(owner);
 }
 
-TTable::~TTable() { SetOwner(nullptr); }
+TTable::~TTable() {
+  SetOwner(nullptr);
+}
 
 TFields& TTable::Fields() {
   if (!fields_) fields_ = std::make_unique<TFields>();

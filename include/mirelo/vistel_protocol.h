@@ -9,6 +9,8 @@ enum TProtocol : uint8_t { ptUDP = 0, ptTCP = 1 };
 
 // True for the two values a TProtocol may hold; anything else a store or a
 // host supplies must be rejected before it becomes one.
-constexpr bool isProtocol(int64_t value) { return value == ptUDP || value == ptTCP; }
+constexpr bool isProtocol(int64_t value) {
+  return value == ptUDP || value == ptTCP;
+}
 
 }  // namespace mirelo

@@ -35,6 +35,8 @@ HRESULT changeServerLock(std::atomic<long>& locks, BOOL lock) {
   return S_OK;
 }
 
-HRESULT ClassFactory::LockServer(BOOL fLock) { return changeServerLock(locks_, fLock); }
+HRESULT ClassFactory::LockServer(BOOL fLock) {
+  return changeServerLock(locks_, fLock);
+}
 
 }  // namespace mirelo

@@ -53,8 +53,9 @@ std::string typeLibKey(REFGUID libid) {
 std::string storedPath(const std::string& path) {
   std::string ansi = utf8ToAnsi(path);
   if (ansiToUtf8(ansi) != path)
-    throw Exception(format("The path '%s' cannot be registered: it has characters outside Windows-1251",
-                           ansi.c_str()));
+    throw Exception(
+        format("The path '%s' cannot be registered: it has characters outside Windows-1251",
+               ansi.c_str()));
   return ansi;
 }
 
@@ -112,7 +113,8 @@ void registerClass(Registry& registry, const ClassRegistration& registration) {
   if (registration.control) {
     createKey(registry, key + "\\" + Key::Control);
     setDefault(registry, key + "\\" + Key::MiscStatus, "0");
-    setDefault(registry, key + "\\" + Key::MiscStatusContent, format("%d", registration.miscStatus));
+    setDefault(registry, key + "\\" + Key::MiscStatusContent,
+               format("%d", registration.miscStatus));
     setDefault(registry, key + "\\" + Key::ToolboxBitmap,
                format("%s, %d", path.c_str(), registration.toolboxBitmap));
   }
@@ -133,8 +135,8 @@ bool unregisterClass(Registry& registry, REFCLSID clsid, std::string_view progId
 void registerTypeLib(Registry& registry, const TypeLibRegistration& registration) {
   std::string path = storedPath(registration.path);
   std::string helpDir = storedPath(registration.helpDir);
-  std::string key = typeLibKey(registration.libid) + "\\" +
-                    versionText(registration.major, registration.minor);
+  std::string key =
+      typeLibKey(registration.libid) + "\\" + versionText(registration.major, registration.minor);
   Registry::Transaction transaction(registry);
   registry.deleteKey(RegistryRoot::ClassesRoot, key);
   setDefault(registry, key, registration.description);
@@ -146,8 +148,8 @@ void registerTypeLib(Registry& registry, const TypeLibRegistration& registration
 
 bool unregisterTypeLib(Registry& registry, REFGUID libid, WORD major, WORD minor) {
   Registry::Transaction transaction(registry);
-  bool removed =
-      registry.deleteKey(RegistryRoot::ClassesRoot, typeLibKey(libid) + "\\" + versionText(major, minor));
+  bool removed = registry.deleteKey(RegistryRoot::ClassesRoot,
+                                    typeLibKey(libid) + "\\" + versionText(major, minor));
   deleteIfEmpty(registry, typeLibKey(libid));
   deleteIfEmpty(registry, Key::TypeLib);
   transaction.commit();
@@ -189,7 +191,8 @@ std::optional<TypeLibRegistration> findTypeLib(Registry& registry, REFGUID libid
   if (auto text = readDefault(registry, key)) registration.description = *text;
   if (auto text = readDefault(registry, key + "\\" + Key::Flags))
     registration.flags = static_cast<WORD>(strToIntDef(*text, 0));
-  if (auto text = readDefault(registry, key + "\\" + Key::HelpDir)) registration.helpDir = ansiToUtf8(*text);
+  if (auto text = readDefault(registry, key + "\\" + Key::HelpDir))
+    registration.helpDir = ansiToUtf8(*text);
   // The locale is the one subkey whose name is a hexadecimal number.
   for (const std::string& name : version->subKeyNames()) {
     if (ansiSameText(name, Key::Flags) || ansiSameText(name, Key::HelpDir)) continue;

@@ -87,7 +87,8 @@ std::string canonicalPath(const std::string& path) {
 HRESULT loadLibrary(const std::string& registeredPath, LoadedLibrary*& library) {
   std::string path = canonicalPath(registeredPath);
   auto& items = threadLibraries().items;
-  auto found = std::find_if(items.begin(), items.end(), [&](const auto& l) { return l->path == path; });
+  auto found =
+      std::find_if(items.begin(), items.end(), [&](const auto& l) { return l->path == path; });
   if (found != items.end()) {
     library = found->get();
     return S_OK;
@@ -105,7 +106,8 @@ HRESULT loadLibrary(const std::string& registeredPath, LoadedLibrary*& library) 
   loaded->handle = handle;
   loaded->getClassObject =
       reinterpret_cast<DllGetClassObjectFunction>(::dlsym(handle, "DllGetClassObject"));
-  loaded->canUnloadNow = reinterpret_cast<DllCanUnloadNowFunction>(::dlsym(handle, "DllCanUnloadNow"));
+  loaded->canUnloadNow =
+      reinterpret_cast<DllCanUnloadNowFunction>(::dlsym(handle, "DllCanUnloadNow"));
   if (!loaded->getClassObject) {
     ::dlclose(handle);
     return reportError(CO_E_ERRORINDLL, IID_NULL, kSource,
@@ -189,7 +191,8 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContex
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   ComPtr<IClassFactory> factory;
-  HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, factory.putVoid());
+  HRESULT hr =
+      CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, factory.putVoid());
   if (FAILED(hr)) return hr;
   if (!factory) return E_NOINTERFACE;
   return factory->CreateInstance(pUnkOuter, riid, ppv);

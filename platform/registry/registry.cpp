@@ -99,7 +99,9 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-std::string fold(std::string_view name) { return ansiUpperCase(name); }
+std::string fold(std::string_view name) {
+  return ansiUpperCase(name);
+}
 
 // Calls f for each non-empty part of a '\'-separated path.
 template <typename F>
@@ -168,8 +170,8 @@ Registry::Registry(const std::string& path) : path_(path) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) ::close(fd);
   }
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                      nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      SQLITE_OK) {
     std::string message = sqliteMessage(db_, path_);
     sqlite3_close_v2(db_);
     throw ERegistryError(message);
@@ -187,8 +189,7 @@ Registry::Registry(const std::string& path) : path_(path) {
       Statement statement(db_, path_, "PRAGMA user_version");
       if (statement.step()) version = static_cast<int>(statement.integer(0));
     }
-    if (version > kSchemaVersion)
-      raise(format("unknown format version %d", version));
+    if (version > kSchemaVersion) raise(format("unknown format version %d", version));
     if (version < kSchemaVersion) {
       execute(kSchema);
       execute(format("PRAGMA user_version = %d", kSchemaVersion).c_str());
@@ -201,7 +202,9 @@ Registry::Registry(const std::string& path) : path_(path) {
   }
 }
 
-Registry::~Registry() { sqlite3_close_v2(db_); }
+Registry::~Registry() {
+  sqlite3_close_v2(db_);
+}
 
 void Registry::execute(const char* sql) {
   if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -415,11 +418,14 @@ auto readTyped(sqlite3* db, const std::string& path, int64_t key, std::string_vi
 
 int32_t RegistryKey::readInteger(std::string_view name) const {
   registry_->requireKey(id_);
-  return readTyped(registry_->db_, registry_->path_, id_, name, RegistryValueType::Integer,
-                   [](Statement& s) { return static_cast<int32_t>(static_cast<uint32_t>(s.integer(1))); });
+  return readTyped(
+      registry_->db_, registry_->path_, id_, name, RegistryValueType::Integer,
+      [](Statement& s) { return static_cast<int32_t>(static_cast<uint32_t>(s.integer(1))); });
 }
 
-bool RegistryKey::readBool(std::string_view name) const { return readInteger(name) != 0; }
+bool RegistryKey::readBool(std::string_view name) const {
+  return readInteger(name) != 0;
+}
 
 std::string RegistryKey::readString(std::string_view name) const {
   registry_->requireKey(id_);
@@ -448,7 +454,9 @@ void RegistryKey::writeInteger(std::string_view name, int32_t value) {
   statement.step();
 }
 
-void RegistryKey::writeBool(std::string_view name, bool value) { writeInteger(name, value ? 1 : 0); }
+void RegistryKey::writeBool(std::string_view name, bool value) {
+  writeInteger(name, value ? 1 : 0);
+}
 
 void RegistryKey::writeString(std::string_view name, std::string_view value) {
   registry_->requireKey(id_);
@@ -488,6 +496,8 @@ bool RegistryKey::keyExists(std::string_view path) const {
   return registry_->walk(id_, path, false).has_value();
 }
 
-bool RegistryKey::deleteKey(std::string_view path) { return registry_->deleteBelow(id_, path); }
+bool RegistryKey::deleteKey(std::string_view path) {
+  return registry_->deleteBelow(id_, path);
+}
 
 }  // namespace mirelo

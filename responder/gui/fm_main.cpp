@@ -27,11 +27,14 @@ namespace mirelo {
 
 namespace {
 
-QString applicationTitle() { return QString::fromUtf16(u"Тест Vistel"); }
+QString applicationTitle() {
+  return QString::fromUtf16(u"Тест Vistel");
+}
 
 }  // namespace
 
-std::vector<int> TfmMain::columnWidths(int clientWidth, int codeWidth, int columns, int gridLineWidth) {
+std::vector<int> TfmMain::columnWidths(int clientWidth, int codeWidth, int columns,
+                                       int gridLineWidth) {
   std::vector<int> widths(static_cast<size_t>(std::max(columns, 1)), 0);
   widths[0] = codeWidth;
   if (columns < 2) return widths;
@@ -50,13 +53,16 @@ TfmMain::TfmMain(std::string settingsPath, QWidget* parent)
     : QWidget(parent), settingsPath_(std::move(settingsPath)) {
   setObjectName(QStringLiteral("fmMain"));
   setWindowTitle(applicationTitle());
-  showError = [this](const QString& text) { QMessageBox::critical(this, applicationTitle(), text); };
+  showError = [this](const QString& text) {
+    QMessageBox::critical(this, applicationTitle(), text);
+  };
 
   // 1. The settings path came with the call.
   // 2. The driver object, with the DataEvent handler attached.
   responder_ = std::make_unique<TResponder>(list_, notFound_);
   loopNotifier_ = new QSocketNotifier(MessageLoop::current().fd(), QSocketNotifier::Read, this);
-  connect(loopNotifier_, &QSocketNotifier::activated, this, [] { MessageLoop::current().processMessages(); });
+  connect(loopNotifier_, &QSocketNotifier::activated, this,
+          [] { MessageLoop::current().processMessages(); });
 
   // 3. The grid's header and the file dialogs' folder.
   list_.Reset(kStartRows);
@@ -111,7 +117,8 @@ void TfmMain::buildControls() {
   OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
   OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
   OpenDialog->setFileMode(QFileDialog::ExistingFile);
-  OpenDialog->setNameFilters({QString::fromUtf16(u"Текстовые файлы (*.txt)"), QString::fromUtf16(u"Все файлы (*.*)")});
+  OpenDialog->setNameFilters(
+      {QString::fromUtf16(u"Текстовые файлы (*.txt)"), QString::fromUtf16(u"Все файлы (*.*)")});
   OpenDialog->setDefaultSuffix(QStringLiteral("txt"));
   OpenDialog->selectFile(QString::fromUtf16(u"Товары"));
   SaveDialog = new QFileDialog(this);
@@ -165,8 +172,8 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TfmMain::layoutColumns() {
-  std::vector<int> widths =
-      columnWidths(Grid->viewport()->width(), Grid->columnWidth(pcCode), kPriceColumnCount, kGridLineWidth);
+  std::vector<int> widths = columnWidths(Grid->viewport()->width(), Grid->columnWidth(pcCode),
+                                         kPriceColumnCount, kGridLineWidth);
   for (int column = 1; column < kPriceColumnCount; ++column)
     Grid->setColumnWidth(column, widths[static_cast<size_t>(column)]);
 }
@@ -265,7 +272,8 @@ void TfmMain::portOpenedClicked(bool checked) {
       QSignalBlocker quiet(chbPortOpened);
       chbPortOpened->setChecked(driver.ServerOpened());
     }
-    if (driver.ResultCode() != 0) failure = resultMessage(driver.ResultCode(), driver.ResultCodeDescription());
+    if (driver.ResultCode() != 0)
+      failure = resultMessage(driver.ResultCode(), driver.ResultCodeDescription());
   });
   if (!failure.empty()) showError(fromAnsi(failure));
 }

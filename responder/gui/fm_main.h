@@ -41,7 +41,8 @@ class TfmMain : public QWidget {
   // Widths of all columns: the first keeps codeWidth, the others share the
   // rest of clientWidth less the lines between columns; the last one takes
   // what the rounding left, so the columns fill the grid exactly.
-  static std::vector<int> columnWidths(int clientWidth, int codeWidth, int columns, int gridLineWidth);
+  static std::vector<int> columnWidths(int clientWidth, int codeWidth, int columns,
+                                       int gridLineWidth);
 
   QTableView* Grid;
   QPushButton* btnOpenFile;

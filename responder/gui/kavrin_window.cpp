@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "forms/qt_text.h"
 #include "platform/cp1251.h"
 #include "responder/gui/fm_main.h"
-#include "forms/qt_text.h"
 #include "responder/line_output.h"
 #include "responder/options.h"
 #include "responder/settings.h"
@@ -26,10 +26,12 @@ int runKavrinWindow(int argc, char** argv) {
   try {
     options = parseKavrinOptions(args);
   } catch (const EUsageError& e) {
-    std::fprintf(stderr, "kavrin: %s\n(kavrin --help explains the options)\n", ansiToUtf8(e.what()).c_str());
+    std::fprintf(stderr, "kavrin: %s\n(kavrin --help explains the options)\n",
+                 ansiToUtf8(e.what()).c_str());
     return 2;
   }
-  std::string settings = options.Settings.empty() ? settingsPathFor(programPath("kavrin")) : options.Settings;
+  std::string settings =
+      options.Settings.empty() ? settingsPathFor(programPath("kavrin")) : options.Settings;
   TfmMain window(settings);
   window.show();
   if (!window.settingsProblem().empty()) {

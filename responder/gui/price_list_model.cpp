@@ -4,7 +4,8 @@
 
 namespace mirelo {
 
-TPriceListModel::TPriceListModel(TPriceList& list, QObject* parent) : QAbstractTableModel(parent), list_(list) {}
+TPriceListModel::TPriceListModel(TPriceList& list, QObject* parent)
+    : QAbstractTableModel(parent), list_(list) {}
 
 int TPriceListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(list_.Count());
@@ -53,7 +54,8 @@ void TPriceListModel::deleteRow(int row) {
 
 void TPriceListModel::emptyRow(int row) {
   list_.SetRow(static_cast<size_t>(row), {});
-  emit dataChanged(index(row, 0), index(row, kPriceColumnCount - 1), {Qt::DisplayRole, Qt::EditRole});
+  emit dataChanged(index(row, 0), index(row, kPriceColumnCount - 1),
+                   {Qt::DisplayRole, Qt::EditRole});
 }
 
 void TPriceListModel::resetRows(int emptyRows) {

@@ -1,10 +1,10 @@
 // The add-in's member list: ownership as every item list has it, lookup by
 // either name without regard to case, and the platform's indexes.
+#include "driver/addin/addin_items.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
-
-#include "driver/addin/addin_items.h"
 
 namespace mirelo {
 namespace {

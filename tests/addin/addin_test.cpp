@@ -58,7 +58,8 @@ class JournalSink final : public ComObject<IVistelEvents> {
   }
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
+  HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                 UINT*) override {
     if (id != DISPID_DataEvent || params->cArgs != 2) return S_OK;
     journal_.push_back("DataEvent " + Variant(params->rgvarg[1]).toAnsi());
     senderIds.push_back(Variant(params->rgvarg[0]).toInt());
@@ -176,7 +177,9 @@ TEST_F(AddinTest, FindsMembersByEnglishNameInAnyCaseAndByRussianName) {
     std::vector<const char*> names;
   };
   const Case cases[] = {
-      {true, "LDNumber", {"LDNumber", "ldnumber", "LDNUMBER", "lDnUmBeR", "НомерЛУ", "номерлу", "НОМЕРЛУ"}},
+      {true,
+       "LDNumber",
+       {"LDNumber", "ldnumber", "LDNUMBER", "lDnUmBeR", "НомерЛУ", "номерлу", "НОМЕРЛУ"}},
       {true, "StatusFlags", {"statusflags", "ФлагиCостояния", "флагиcостояния"}},
       {true, "LogEnabled", {"LOGENABLED", "ЛогВключен", "логвключен"}},
       {false, "AddLD", {"addld", "ДобавитьЛУ", "добавитьлу", "ДОБАВИТЬЛУ"}},
@@ -189,7 +192,8 @@ TEST_F(AddinTest, FindsMembersByEnglishNameInAnyCaseAndByRussianName) {
     c.property ? host.extender->GetNProps(&count) : host.extender->GetNMethods(&count);
     for (LONG i = 0; i < count; ++i) {
       BSTR name;
-      c.property ? host.extender->GetPropName(i, 0, &name) : host.extender->GetMethodName(i, 0, &name);
+      c.property ? host.extender->GetPropName(i, 0, &name)
+                 : host.extender->GetMethodName(i, 0, &name);
       if (name == ansiToWide(c.english)) expected = i;
     }
     ASSERT_GE(expected, 0) << c.english;
@@ -305,7 +309,8 @@ TEST_F(AddinTest, BadInputAnswersNoAndBreaksNothing) {
   EXPECT_EQ(x.CallAsFunc(host.findMethod("AddLD"), nullptr, nullptr), S_FALSE);
   EXPECT_EQ(host.get("LDCount").toInt(), 1) << "nothing was called";
   // Names that match nothing.
-  for (std::u16string name : {u"", u"Nothing", u"LDNumber ", u" LDNumber", u"LDNumber\u4E2D", u"?"}) {
+  for (std::u16string name :
+       {u"", u"Nothing", u"LDNumber ", u" LDNumber", u"LDNumber\u4E2D", u"?"}) {
     LONG index = 7;
     EXPECT_EQ(x.FindProp(name, &index), S_FALSE);
     EXPECT_EQ(index, -1);
@@ -358,7 +363,8 @@ TEST_F(AddinTest, ATerminalBlockReachesTheHostThenThePlatform) {
   ASSERT_EQ(sink->senderIds.size(), 1u);
   EXPECT_EQ(event.message, std::to_string(sink->senderIds[0])) << "the sender ID in decimal";
   EXPECT_GT(sink->senderIds[0], 0);
-  EXPECT_EQ(journal, (std::vector<std::string>{"DataEvent 4600000000001", "ExternalEvent 4600000000001"}));
+  EXPECT_EQ(journal,
+            (std::vector<std::string>{"DataEvent 4600000000001", "ExternalEvent 4600000000001"}));
   ::close(terminal);
   EXPECT_EQ(host.call("CloseServer"), 0);
 }
@@ -375,13 +381,17 @@ TEST_F(AddinTest, AFailingExternalEventDoesNotStrandTheQueue) {
   std::string log = registry.path("driver.log");
   uint16_t port = openLoggingUdpServer(log);
   test::UdpPeer terminal;
-  terminal.sendTo(port, std::string("\xAB\x00" "1", 3));
-  terminal.sendTo(port, std::string("\xAB\x00" "2", 3));
+  terminal.sendTo(port, std::string("\xAB\x00"
+                                    "1",
+                                    3));
+  terminal.sendTo(port, std::string("\xAB\x00"
+                                    "2",
+                                    3));
   ASSERT_TRUE(host.pumpUntil([&] { return host.connection->events.size() == 2; }));
   EXPECT_EQ(host.connection->events[0].data, "1");
   EXPECT_EQ(host.connection->events[1].data, "2");
   EXPECT_EQ(journal, (std::vector<std::string>{"DataEvent 1", "ExternalEvent 1", "DataEvent 2",
-                                                "ExternalEvent 2"}))
+                                               "ExternalEvent 2"}))
       << "the platform hears of a message even when the host's sink fails";
   EXPECT_EQ(host.call("CloseServer"), 0);
   ASSERT_EQ(host.set("LogEnabled", Variant(false)), S_OK);
@@ -400,8 +410,12 @@ TEST_F(AddinTest, AFailingExternalEventIsLoggedWhenTheSinkIsFine) {
   std::string log = registry.path("driver.log");
   uint16_t port = openLoggingUdpServer(log);
   test::UdpPeer terminal;
-  terminal.sendTo(port, std::string("\xAB\x00" "A", 3));
-  terminal.sendTo(port, std::string("\xAB\x00" "B", 3));
+  terminal.sendTo(port, std::string("\xAB\x00"
+                                    "A",
+                                    3));
+  terminal.sendTo(port, std::string("\xAB\x00"
+                                    "B",
+                                    3));
   ASSERT_TRUE(host.pumpUntil([&] { return host.connection->events.size() == 2; }));
   EXPECT_EQ(host.connection->events[1].data, "B");
   host.call("CloseServer");
@@ -457,7 +471,8 @@ TEST_F(AddinTest, ControlInterfacesAnswerAsTheFrameworkDoes) {
   ASSERT_TRUE(control);
   EXPECT_EQ(control->GetPropertyFrameShown(), 0);
   // One object: every interface leads back to the same identity.
-  ComPtr<IUnknown> a = host.component.as<IUnknown>(), b = control.as<IUnknown>(), c = data.as<IUnknown>();
+  ComPtr<IUnknown> a = host.component.as<IUnknown>(), b = control.as<IUnknown>(),
+                   c = data.as<IUnknown>();
   EXPECT_EQ(a.get(), b.get());
   EXPECT_EQ(a.get(), c.get());
   EXPECT_TRUE(data.as<ILanguageExtender>());

@@ -14,7 +14,6 @@
 #include "mirelo/addin_interfaces.h"
 #include "mirelo/vistel.h"
 #include "platform/com/class_factory.h"
-#include "platform/message_loop.h"
 #include "platform/com/variant_array.h"
 #include "platform/cp1251.h"
 #include "platform/message_loop.h"
@@ -31,7 +30,7 @@ struct ExternalEventRecord {
 class PlatformConnection final : public ComObject<IDispatch, IAsyncEvent> {
  public:
   std::vector<ExternalEventRecord> events;
-  int failuresLeft = 0;  // the next ExternalEvent calls that fail
+  int failuresLeft = 0;                         // the next ExternalEvent calls that fail
   std::vector<std::string>* journal = nullptr;  // shared with an event sink, for ordering
 
   HRESULT GetTypeInfoCount(UINT* count) override {
@@ -100,20 +99,26 @@ class PlatformHost {
   Variant get(const std::string& name, HRESULT* status = nullptr) {
     Variant value;
     HRESULT hr = extender->GetPropVal(findProp(name), &value);
-    if (status) *status = hr;
-    else EXPECT_EQ(hr, S_OK) << name;
+    if (status)
+      *status = hr;
+    else
+      EXPECT_EQ(hr, S_OK) << name;
     return value;
   }
   HRESULT set(const std::string& name, Variant value) {
     return extender->SetPropVal(findProp(name), &value);
   }
-  HRESULT set(const std::string& name, const char* text) { return set(name, Variant::fromAnsi(text)); }
+  HRESULT set(const std::string& name, const char* text) {
+    return set(name, Variant::fromAnsi(text));
+  }
   // A method through CallAsFunc: its result code.
   int32_t call(const std::string& name, HRESULT* status = nullptr) {
     Variant result;
     HRESULT hr = extender->CallAsFunc(findMethod(name), &result, nullptr);
-    if (status) *status = hr;
-    else EXPECT_EQ(hr, S_OK) << name;
+    if (status)
+      *status = hr;
+    else
+      EXPECT_EQ(hr, S_OK) << name;
     return result.vt == VT_EMPTY ? 0 : result.toInt();
   }
 

@@ -48,8 +48,10 @@ TEST(MemberTable, IdentifiersFollowAlphabeticalOrderWithinMethodsAndProperties) 
   std::vector<std::pair<std::string, DISPID>> methods, properties;
   for (const auto& m : members) {
     if (m.id < 1 || m.id > 88) continue;
-    if (m.kind == INVOKE_FUNC) methods.emplace_back(m.name, m.id);
-    else if (m.kind == INVOKE_PROPERTYGET) properties.emplace_back(m.name, m.id);
+    if (m.kind == INVOKE_FUNC)
+      methods.emplace_back(m.name, m.id);
+    else if (m.kind == INVOKE_PROPERTYGET)
+      properties.emplace_back(m.name, m.id);
   }
   ASSERT_EQ(methods.size(), 34u);
   ASSERT_EQ(properties.size(), 54u);
@@ -58,7 +60,8 @@ TEST(MemberTable, IdentifiersFollowAlphabeticalOrderWithinMethodsAndProperties) 
   };
   byName(methods);
   byName(properties);
-  for (size_t i = 0; i < methods.size(); ++i) EXPECT_EQ(methods[i].second, DISPID(i + 1)) << methods[i].first;
+  for (size_t i = 0; i < methods.size(); ++i)
+    EXPECT_EQ(methods[i].second, DISPID(i + 1)) << methods[i].first;
   for (size_t i = 0; i < properties.size(); ++i)
     EXPECT_EQ(properties[i].second, DISPID(i + 35)) << properties[i].first;
 }
@@ -128,8 +131,9 @@ TEST(MemberTable, NamesAndHelpStringsResolveWithoutRegardToCase) {
 
 // The slot of each member in IVistel4's virtual table, from the member table.
 std::vector<std::string> slotNames() {
-  std::vector<std::string> slots = {"QueryInterface", "AddRef", "Release", "GetTypeInfoCount",
-                                    "GetTypeInfo", "GetIDsOfNames", "Invoke"};
+  std::vector<std::string> slots = {
+      "QueryInterface", "AddRef",        "Release", "GetTypeInfoCount",
+      "GetTypeInfo",    "GetIDsOfNames", "Invoke"};
 #define SLOT_ABOUT(name) slots.push_back(#name);
 #define SLOT_METHOD(name) slots.push_back(#name);
 #define SLOT_READ(name) slots.push_back("get_" #name);
@@ -142,7 +146,9 @@ std::vector<std::string> slotNames() {
   return slots;
 }
 
-void** vtable(IVistel4* object) { return *reinterpret_cast<void***>(object); }
+void** vtable(IVistel4* object) {
+  return *reinterpret_cast<void***>(object);
+}
 int slotOf(const std::string& name) {
   auto slots = slotNames();
   return static_cast<int>(std::find(slots.begin(), slots.end(), name) - slots.begin());

@@ -107,7 +107,9 @@ class Host {
     if (hr == S_OK) return "";
     return info.bstrDescription.empty() ? "failed" : wideToAnsi(info.bstrDescription);
   }
-  std::string put(const std::string& name, const char* text) { return put(name, Variant::fromAnsi(text)); }
+  std::string put(const std::string& name, const char* text) {
+    return put(name, Variant::fromAnsi(text));
+  }
   std::string put(const std::string& name, int32_t value) { return put(name, Variant(value)); }
   std::string resultText() { return getText("ResultCodeDescription"); }
 

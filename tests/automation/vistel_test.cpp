@@ -258,7 +258,8 @@ TEST_F(VistelTest, SettingsTablesReadChangeValidateAndWrite) {
   EXPECT_EQ(host.getText("FieldValue"), "1234");
   host.put("RowNumber", 4);
   EXPECT_EQ(host.call("WriteTable"), 0) << host.resultText();
-  uint64_t stored = sim.withState([](termsim::TerminalState& s) { return s.tables[2].number(3, 1); });
+  uint64_t stored =
+      sim.withState([](termsim::TerminalState& s) { return s.tables[2].number(3, 1); });
   EXPECT_EQ(stored, 1234u);
   // No such table or field: 211 without an exception.
   host.put("TableNumber", 40);
@@ -350,8 +351,12 @@ TEST_F(VistelTest, AFailingSinkDoesNotStopTheQueue) {
   }
   host.put("ServerPort", static_cast<int32_t>(port));
   ASSERT_EQ(host.call("OpenServer"), 0);
-  terminal.sendTo(port, std::string("\xAB\x00" "1", 3));
-  terminal.sendTo(port, std::string("\xAB\x00" "2", 3));
+  terminal.sendTo(port, std::string("\xAB\x00"
+                                    "1",
+                                    3));
+  terminal.sendTo(port, std::string("\xAB\x00"
+                                    "2",
+                                    3));
   ASSERT_TRUE(MessageLoop::current().runUntil(
       [&] { return host.sink->of(DISPID_DataEvent).size() == 2; }, 5000));
   EXPECT_EQ(host.sink->of(DISPID_DataEvent)[1].data, "2");

@@ -60,7 +60,8 @@ TEST_F(TableTransfer, ReadingAllTablesGivesTheTerminalsValuesRowByRow) {
   EXPECT_EQ(codes.Fields().Items(11)->Value(), "4601");
   EXPECT_EQ(codes.Fields().Items(8)->Value(), "127.0.0.10");
   // A string field of 5 bytes or more reads as all its bytes, zeros included.
-  EXPECT_EQ(tables.Items(0)->Fields().Items(7)->Value(), std::string("Vistel") + std::string(10, '\0'));
+  EXPECT_EQ(tables.Items(0)->Fields().Items(7)->Value(),
+            std::string("Vistel") + std::string(10, '\0'));
   TTable& users = *tables.Items(3);
   EXPECT_EQ(users.Fields().Items(5)->Value(), "Кассир");
 }
@@ -79,9 +80,9 @@ TEST_F(TableTransfer, AReadAndWriteBackChangesNoByte) {
 TEST_F(TableTransfer, AFailingValueStopsTheWriteAfterTheEarlierTables) {
   ReadTableList(*host.object, tables);
   ReadAllTables(*host.object, tables);
-  tables.Items(0)->Fields().Items(3)->SetValue("1003");   // a change that is written
-  tables.Items(1)->Fields().Items(0)->SetValue("99");      // Яркость is 0..15
-  tables.Items(2)->Fields().Items(1)->SetValue("4700");    // never reached
+  tables.Items(0)->Fields().Items(3)->SetValue("1003");  // a change that is written
+  tables.Items(1)->Fields().Items(0)->SetValue("99");    // Яркость is 0..15
+  tables.Items(2)->Fields().Items(1)->SetValue("4700");  // never reached
   ASSERT_EQ(host.call("Connect"), 0);
   ResultOf result = test::outcome([&] { WriteAllTables(*host.object, tables); });
   EXPECT_EQ(result.code, -199);
@@ -131,8 +132,9 @@ TEST_F(TableTransfer, ASavedCatalogueHasOneSectionPerTableAndFieldsInRowOrder) {
   std::string text = readFile(path);
   size_t users = text.find("[Таблица4]\r\n");
   ASSERT_NE(users, std::string::npos);
-  EXPECT_EQ(text.substr(users), "[Таблица4]\r\nПоле01=30\r\nПоле02=3\r\nПоле03=Админ\r\n"
-                                "Поле04=1\r\nПоле05=1\r\nПоле06=Кассир\r\n");
+  EXPECT_EQ(text.substr(users),
+            "[Таблица4]\r\nПоле01=30\r\nПоле02=3\r\nПоле03=Админ\r\n"
+            "Поле04=1\r\nПоле05=1\r\nПоле06=Кассир\r\n");
   EXPECT_NE(text.find("[Таблица1]\r\nПоле01=127.0.0.1\r\n"), std::string::npos);
   EXPECT_NE(text.find("Поле08=Vistel\r\n"), std::string::npos) << "no zero bytes in the file";
   EXPECT_NE(text.find("Поле40="), std::string::npos);

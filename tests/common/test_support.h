@@ -58,7 +58,8 @@ struct UdpPeer {
     if (::poll(&entry, 1, timeoutMs) <= 0) return {};
     char buffer[4096];
     socklen_t length = sizeof last;
-    ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&last), &length);
+    ssize_t n =
+        ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&last), &length);
     return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
   }
   void reply(const std::string& data) {
@@ -66,7 +67,8 @@ struct UdpPeer {
   }
   void sendTo(uint16_t toPort, const std::string& data) {
     sockaddr_in address = loopback(toPort);
-    ::sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&address),
+             sizeof address);
   }
 };
 

@@ -8,7 +8,9 @@
 namespace mirelo {
 namespace {
 
-MessageLoop& loop() { return MessageLoop::current(); }
+MessageLoop& loop() {
+  return MessageLoop::current();
+}
 
 std::string statusReply(int model, int serial) {
   std::string reply(29, '\0');

@@ -259,7 +259,8 @@ TEST(Devices, EmptyListHasNoCurrentDevice) {
   EXPECT_EQ(devices.Current(), nullptr);
   expectCode([&] { devices.CurrentNumber(); }, ResultCode::DeviceNotFound,
              ResultText::DeviceNotFound);
-  expectCode([&] { devices.CurrentName(); }, ResultCode::DeviceNotFound, ResultText::DeviceNotFound);
+  expectCode([&] { devices.CurrentName(); }, ResultCode::DeviceNotFound,
+             ResultText::DeviceNotFound);
 }
 
 TEST(Devices, ItemByNumberAndByAddress) {
@@ -467,15 +468,18 @@ INSTANTIATE_TEST_SUITE_P(
     Devices, DamagedSubkeyTest,
     ::testing::Values(
         Damage{"TimeoutAsString", [](RegistryKey& k) { k.writeString(Value::Timeout, "3000"); }},
-        Damage{"RepeatCountAsBinary", [](RegistryKey& k) { k.writeBinary(Value::RepeatCount, "\3"); }},
+        Damage{"RepeatCountAsBinary",
+               [](RegistryKey& k) { k.writeBinary(Value::RepeatCount, "\3"); }},
         Damage{"PortAsString", [](RegistryKey& k) { k.writeString(Value::ClientPort, "1002"); }},
         Damage{"AddressAsInteger", [](RegistryKey& k) { k.writeInteger(Value::IPAddress, 1); }},
         Damage{"NameAsInteger", [](RegistryKey& k) { k.writeInteger(Value::DeviceName, 1); }},
-        Damage{"NameOf21", [](RegistryKey& k) { k.writeString(Value::DeviceName, std::string(21, 'n')); }},
+        Damage{"NameOf21",
+               [](RegistryKey& k) { k.writeString(Value::DeviceName, std::string(21, 'n')); }},
         Damage{"Number100", [](RegistryKey& k) { k.writeInteger(Value::DeviceNumber, 100); }},
         Damage{"NumberNegative", [](RegistryKey& k) { k.writeInteger(Value::DeviceNumber, -2); }},
         Damage{"NumberAsString", [](RegistryKey& k) { k.writeString(Value::DeviceNumber, "2"); }},
-        Damage{"ProtocolAsString", [](RegistryKey& k) { k.writeString(Value::ClientProtocol, "1"); }}),
+        Damage{"ProtocolAsString",
+               [](RegistryKey& k) { k.writeString(Value::ClientProtocol, "1"); }}),
     [](const ::testing::TestParamInfo<Damage>& info) { return std::string(info.param.what); });
 
 TEST_F(DevicesStore, AllSubkeysDamagedLoadsOneDefaultDevice) {
@@ -521,7 +525,8 @@ TEST_F(DevicesStore, DeviceWithoutNumberIsDroppedOnTheNextLoad) {
   devices.Load(registry);
   EXPECT_EQ(numbersOf(devices), (std::vector<int32_t>{0, 1, 2}));
   EXPECT_EQ(devices.Items(0)->DeviceName(), "Без номера");
-  expectCode([&] { devices.SelectByNumber(0); }, ResultCode::InvalidValue, ResultText::InvalidValue);
+  expectCode([&] { devices.SelectByNumber(0); }, ResultCode::InvalidValue,
+             ResultText::InvalidValue);
   // A whole list written over the store (never loaded) drops it.
   TDevices whole;
   fill(whole, {0, 1, 2});

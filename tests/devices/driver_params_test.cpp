@@ -118,7 +118,7 @@ TEST_F(ParamsStore, ServerProtocolOutsideZeroAndOneIsIgnored) {
     int32_t stored;
     TProtocol before;
     TProtocol expected;
-  } cases[] = {{0, ptTCP, ptUDP}, {1, ptUDP, ptTCP}, {5, ptTCP, ptTCP}, {2, ptUDP, ptUDP},
+  } cases[] = {{0, ptTCP, ptUDP},  {1, ptUDP, ptTCP},   {5, ptTCP, ptTCP},        {2, ptUDP, ptUDP},
                {-1, ptUDP, ptUDP}, {256, ptUDP, ptUDP}, {INT32_MIN, ptTCP, ptTCP}};
   for (const auto& c : cases) {
     paramsKey().writeInteger(Value::ServerProtocol, c.stored);

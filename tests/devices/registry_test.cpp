@@ -65,14 +65,14 @@ TEST_P(DefaultPathTest, FollowsEnvironment) {
 
 INSTANTIATE_TEST_SUITE_P(
     Registry, DefaultPathTest,
-    ::testing::Values(
-        PathCase{"/tmp/r/own.db", "/x", "/home/u", "/tmp/r/own.db"},
-        PathCase{nullptr, "/x/cfg", "/home/u", "/x/cfg/korvex/registry.db"},
-        PathCase{"", "/x/cfg", "/home/u", "/x/cfg/korvex/registry.db"},
-        PathCase{nullptr, nullptr, "/home/u", "/home/u/.config/korvex/registry.db"},
-        PathCase{nullptr, "", "/home/u", "/home/u/.config/korvex/registry.db"},
-        // XDG: a relative value is ignored.
-        PathCase{nullptr, "relative", "/home/u", "/home/u/.config/korvex/registry.db"}));
+    ::testing::Values(PathCase{"/tmp/r/own.db", "/x", "/home/u", "/tmp/r/own.db"},
+                      PathCase{nullptr, "/x/cfg", "/home/u", "/x/cfg/korvex/registry.db"},
+                      PathCase{"", "/x/cfg", "/home/u", "/x/cfg/korvex/registry.db"},
+                      PathCase{nullptr, nullptr, "/home/u", "/home/u/.config/korvex/registry.db"},
+                      PathCase{nullptr, "", "/home/u", "/home/u/.config/korvex/registry.db"},
+                      // XDG: a relative value is ignored.
+                      PathCase{nullptr, "relative", "/home/u",
+                               "/home/u/.config/korvex/registry.db"}));
 
 TEST(RegistryFile, CreatesMissingFolders) {
   TempDirectory directory;
@@ -156,15 +156,27 @@ class WrongTypeTest : public RegistryTest, public ::testing::WithParamInterface<
 TEST_P(WrongTypeTest, RaisesInvalidDataType) {
   RegistryKey key = *registry.openKey(RegistryRoot::CurrentUser, "K", true);
   switch (GetParam().stored) {
-    case RegistryValueType::Integer: key.writeInteger("Timeout", 5); break;
-    case RegistryValueType::String: key.writeString("Timeout", "5"); break;
-    default: key.writeBinary("Timeout", "\x05"); break;
+    case RegistryValueType::Integer:
+      key.writeInteger("Timeout", 5);
+      break;
+    case RegistryValueType::String:
+      key.writeString("Timeout", "5");
+      break;
+    default:
+      key.writeBinary("Timeout", "\x05");
+      break;
   }
   try {
     switch (GetParam().read) {
-      case RegistryValueType::Integer: key.readInteger("TIMEOUT"); break;
-      case RegistryValueType::String: key.readString("TIMEOUT"); break;
-      default: key.readBinary("TIMEOUT"); break;
+      case RegistryValueType::Integer:
+        key.readInteger("TIMEOUT");
+        break;
+      case RegistryValueType::String:
+        key.readString("TIMEOUT");
+        break;
+      default:
+        key.readBinary("TIMEOUT");
+        break;
     }
     FAIL() << "no exception";
   } catch (const ERegistryError& error) {
@@ -207,10 +219,12 @@ TEST_F(RegistryTest, DeleteValue) {
 // ---- names ---------------------------------------------------------------
 
 TEST_F(RegistryTest, KeyNamesIgnoreCaseAndKeepIt) {
-  RegistryKey created = *registry.openKey(RegistryRoot::CurrentUser, "Software\\Korvex\\Ключ", true);
+  RegistryKey created =
+      *registry.openKey(RegistryRoot::CurrentUser, "Software\\Korvex\\Ключ", true);
   struct {
     const char* path;
-  } spellings[] = {{"SOFTWARE\\KORVEX\\КЛЮЧ"}, {"software\\korvex\\ключ"}, {"SoFtWaRe\\kOrVeX\\кЛюЧ"}};
+  } spellings[] = {
+      {"SOFTWARE\\KORVEX\\КЛЮЧ"}, {"software\\korvex\\ключ"}, {"SoFtWaRe\\kOrVeX\\кЛюЧ"}};
   for (const auto& s : spellings) {
     std::optional<RegistryKey> found = registry.openKey(RegistryRoot::CurrentUser, s.path, false);
     ASSERT_TRUE(found) << s.path;
@@ -247,9 +261,8 @@ TEST_F(RegistryTest, SubKeysListInCaseInsensitiveOrder) {
   for (const char* name : {"Device2", "device10", "b", "Device1", "A", "DEVICE11", "Я", "а", "Б"})
     key.openKey(name, true);
   // Case-sensitive byte order would put "A", "DEVICE11", "Device1", ... first.
-  EXPECT_EQ(key.subKeyNames(),
-            (std::vector<std::string>{"A", "b", "Device1", "device10", "DEVICE11", "Device2", "а",
-                                      "Б", "Я"}));
+  EXPECT_EQ(key.subKeyNames(), (std::vector<std::string>{"A", "b", "Device1", "device10",
+                                                         "DEVICE11", "Device2", "а", "Б", "Я"}));
 }
 
 TEST_F(RegistryTest, PathsIgnoreEmptyParts) {
@@ -296,7 +309,8 @@ TEST_F(RegistryTest, DeleteKeyRemovesTheWholeTree) {
   EXPECT_TRUE(registry.deleteKey(RegistryRoot::CurrentUser, "ROOT\\devices"));
   EXPECT_FALSE(registry.keyExists(RegistryRoot::CurrentUser, "Root\\Devices"));
   EXPECT_FALSE(registry.deleteKey(RegistryRoot::CurrentUser, "Root\\Devices"));
-  EXPECT_EQ(registry.openKey(RegistryRoot::CurrentUser, "Root\\Params", false)->readInteger("V"), 1);
+  EXPECT_EQ(registry.openKey(RegistryRoot::CurrentUser, "Root\\Params", false)->readInteger("V"),
+            1);
   // A handle to a deleted key fails instead of writing into nowhere.
   EXPECT_THROW(deep->writeInteger("V", 2), ERegistryError);
   EXPECT_THROW(deep->readInteger("V"), ERegistryError);
@@ -305,8 +319,9 @@ TEST_F(RegistryTest, DeleteKeyRemovesTheWholeTree) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(file().c_str(), &db), SQLITE_OK);
   sqlite3_stmt* stmt = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT (SELECT count(*) FROM keys), (SELECT count(*) FROM reg_values)",
-                               -1, &stmt, nullptr),
+  ASSERT_EQ(sqlite3_prepare_v2(
+                db, "SELECT (SELECT count(*) FROM keys), (SELECT count(*) FROM reg_values)", -1,
+                &stmt, nullptr),
             SQLITE_OK);
   ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
   EXPECT_EQ(sqlite3_column_int(stmt, 0), 4);  // two roots, Root, Params

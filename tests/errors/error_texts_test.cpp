@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "outcome.h"
-
-#include "driver/errors/wsa_error.h"
 #include "driver/errors/driver_error.h"
+#include "driver/errors/wsa_error.h"
+#include "outcome.h"
 #include "platform/format.h"
 
 namespace mirelo {
@@ -62,11 +61,11 @@ TEST(ErrorTexts, MismatchTextBreaksAfterTheBlank) {
 }
 
 TEST(ErrorTexts, EveryNamedCodeHasANameAndText) {
-  for (int code : {10004, 10009, 10013, 10014, 10022, 10024, 10035, 10036, 10037, 10038, 10039,
-                   10040, 10041, 10042, 10043, 10044, 10045, 10046, 10047, 10048, 10049, 10050,
-                   10051, 10052, 10053, 10054, 10055, 10056, 10057, 10058, 10059, 10060, 10061,
-                   10062, 10063, 10064, 10065, 10066, 10067, 10068, 10069, 10070, 10071, 10091,
-                   10092, 10093, 11001, 11002, 11003, 11004}) {
+  for (int code :
+       {10004, 10009, 10013, 10014, 10022, 10024, 10035, 10036, 10037, 10038, 10039, 10040, 10041,
+        10042, 10043, 10044, 10045, 10046, 10047, 10048, 10049, 10050, 10051, 10052, 10053, 10054,
+        10055, 10056, 10057, 10058, 10059, 10060, 10061, 10062, 10063, 10064, 10065, 10066, 10067,
+        10068, 10069, 10070, 10071, 10091, 10092, 10093, 11001, 11002, 11003, 11004}) {
     EXPECT_NE(ErrorName(code), "WSA") << code;
     EXPECT_NE(ErrorText(code), "Not a Winsock error") << code;
   }

@@ -44,7 +44,8 @@ class DataSink final : public ComObject<IVistelEvents> {
   }
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
+  HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                 UINT*) override {
     // Arguments arrive last first: Data, then SenderID.
     if (id == DISPID_DataEvent && params->cArgs == 2) data = Variant(params->rgvarg[1]).toAnsi();
     return S_OK;
@@ -70,11 +71,13 @@ int run() {
   const uint16_t port = freeUdpPort();
   {
     ComPtr<IVistel4> object;
-    if (FAILED(createVistelObject(IID_IVistel4, object.putVoid()))) return fail("cannot create Addin.Vistel");
+    if (FAILED(createVistelObject(IID_IVistel4, object.putVoid())))
+      return fail("cannot create Addin.Vistel");
     ComPtr<DataSink> sink(new DataSink());
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
-    if (FAILED(object.as<IConnectionPointContainer>()->FindConnectionPoint(DIID_IVistelEvents, point.put())) ||
+    if (FAILED(object.as<IConnectionPointContainer>()->FindConnectionPoint(DIID_IVistelEvents,
+                                                                           point.put())) ||
         FAILED(point->Advise(static_cast<IDispatch*>(sink.get()), &cookie)))
       return fail("cannot connect the event sink");
     LONG code = -1;
@@ -90,7 +93,8 @@ int run() {
     server.sin_port = htons(port);
     server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const std::string scan = std::string("\xAB\x00", 2) + "4600000000001";
-    ::sendto(terminal, scan.data(), scan.size(), 0, reinterpret_cast<sockaddr*>(&server), sizeof server);
+    ::sendto(terminal, scan.data(), scan.size(), 0, reinterpret_cast<sockaddr*>(&server),
+             sizeof server);
 
     pollfd entry{loop.fd(), POLLIN, 0};
     for (int round = 0; round < 50 && sink->data.empty(); ++round) {
@@ -112,4 +116,6 @@ int run() {
 
 }  // namespace
 
-int main() { return run(); }
+int main() {
+  return run();
+}

@@ -41,7 +41,8 @@ class LineReader {
   std::string rest() {
     std::string all = std::exchange(buffer_, {});
     char chunk[4096];
-    for (ssize_t n; (n = ::read(fd_, chunk, sizeof chunk)) > 0;) all.append(chunk, static_cast<size_t>(n));
+    for (ssize_t n; (n = ::read(fd_, chunk, sizeof chunk)) > 0;)
+      all.append(chunk, static_cast<size_t>(n));
     return all;
   }
 
@@ -88,7 +89,9 @@ class Child {
     ::close(out_);
     ::close(err_);
   }
-  void send(const std::string& text) { EXPECT_EQ(::write(in_, text.data(), text.size()), ssize_t(text.size())); }
+  void send(const std::string& text) {
+    EXPECT_EQ(::write(in_, text.data(), text.size()), ssize_t(text.size()));
+  }
   void closeInput() {
     if (in_ >= 0) ::close(std::exchange(in_, -1));
   }
@@ -112,8 +115,9 @@ TEST_F(BinaryTest, ShellAnswersEachLineAsItArrives) {
   Child child({"shell"});
   // The input stays open: each answer must reach the pipe on its own.
   child.send("FileVersion\n");
-  EXPECT_EQ(child.out.next(), format("FileVersion=%d.%d.%d.%d", MIRELO_VERSION_MAJOR, MIRELO_VERSION_MINOR,
-                                     MIRELO_VERSION_RELEASE, MIRELO_VERSION_BUILD));
+  EXPECT_EQ(child.out.next(),
+            format("FileVersion=%d.%d.%d.%d", MIRELO_VERSION_MAJOR, MIRELO_VERSION_MINOR,
+                   MIRELO_VERSION_RELEASE, MIRELO_VERSION_BUILD));
   child.send(utf8("ПослатьСобытие\n"));
   EXPECT_EQ(child.out.next(), "DataEvent: SenderID=123 Data=Test");
   EXPECT_EQ(child.out.next(), utf8("SendEvent: 0 Ошибок нет"));
@@ -134,7 +138,9 @@ TEST_F(BinaryTest, RunExitStatus) {
   const Case cases[] = {
       {{"run", "SendEvent"}, 0, "DataEvent: SenderID=123 Data=Test"},
       {{"run", "--json", "LDNumber"}, 0, "{\"read\":\"LDNumber\",\"value\":1}"},
-      {{"run", "LDNumber=1", "ClientTimeout=0"}, 1, utf8("ClientTimeout: error: Недопустимое значение")},
+      {{"run", "LDNumber=1", "ClientTimeout=0"},
+       1,
+       utf8("ClientTimeout: error: Недопустимое значение")},
       {{"run", "AboutBox"}, 1, "AboutBox: error: "},
       {{"run", "SendEvent", "Frobnicate"}, 2, "mirelo: unknown member 'Frobnicate'"},
       {{}, 2, "mirelo: no subcommand given"},

@@ -25,16 +25,16 @@ class CommandTest : public ShellTest {
   // The current device at the simulator; a short timeout keeps failing
   // exchanges quick while leaving loopback ample time.
   void pointAtSimulator(const char* protocol = "udp") {
-    Result r = mirelo({"devices", "set", "--address", "127.0.0.1", "--port", std::to_string(sim_.port()),
-                       "--protocol", protocol, "--timeout", "500"});
+    Result r = mirelo({"devices", "set", "--address", "127.0.0.1", "--port",
+                       std::to_string(sim_.port()), "--protocol", protocol, "--timeout", "500"});
     ASSERT_EQ(r.code, 0) << r.err;
   }
 
   // A second logical device (number 2) at the simulator, the first one left
   // at its stored default: commands with --device 2 must reach the simulator.
   void addSimulatorAsDevice2(const char* protocol = "udp") {
-    Result r = mirelo({"devices", "add", "--address", "127.0.0.1", "--port", std::to_string(sim_.port()),
-                       "--protocol", protocol, "--timeout", "500"});
+    Result r = mirelo({"devices", "add", "--address", "127.0.0.1", "--port",
+                       std::to_string(sim_.port()), "--protocol", protocol, "--timeout", "500"});
     ASSERT_EQ(r.code, 0) << r.err;
     r = mirelo({"devices", "select", "1"});
     ASSERT_EQ(r.code, 0) << r.err;

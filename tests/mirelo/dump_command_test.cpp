@@ -19,7 +19,8 @@ class DumpCommandTest : public CommandTest {
     std::vector<int> blocks;
     for (const termsim::JournalEntry& entry : sim_.journal())
       if (entry.bytes.size() == 4 && static_cast<uint8_t>(entry.bytes[0]) == 0x83)
-        blocks.push_back(static_cast<uint8_t>(entry.bytes[2]) | static_cast<uint8_t>(entry.bytes[3]) << 8);
+        blocks.push_back(static_cast<uint8_t>(entry.bytes[2]) | static_cast<uint8_t>(entry.bytes[3])
+                                                                    << 8);
     return blocks;
   }
 };
@@ -37,7 +38,9 @@ TEST_F(DumpCommandTest, ReadsEveryBlockUntilTheTerminalRefusesTheNext) {
                           format(" (127.0.0.1:%u TCP)", sim_.port()));
   for (int block = 1; block <= 10; ++block)
     EXPECT_EQ(r.out[static_cast<size_t>(block)], format("%d/10 blocks (%d%%)", block, block * 10));
-  EXPECT_TRUE(r.out[11].starts_with(format("Wrote 10 blocks (10240 bytes) to %s in 0:0", file.c_str()))) << r.out[11];
+  EXPECT_TRUE(
+      r.out[11].starts_with(format("Wrote 10 blocks (10240 bytes) to %s in 0:0", file.c_str())))
+      << r.out[11];
 }
 
 TEST_F(DumpCommandTest, AFailureWritesNothingAndKeepsAnOldFile) {
@@ -45,7 +48,9 @@ TEST_F(DumpCommandTest, AFailureWritesNothingAndKeepsAnOldFile) {
   dropEvery(3, 0x83);
   Result r = mirelo({"dump", "--memory", "0", file});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, utf8("mirelo: reading block 2 of memory 0 (Внешняя ПД), dump not written: (-1) Нет связи\n"));
+  EXPECT_EQ(
+      r.err,
+      utf8("mirelo: reading block 2 of memory 0 (Внешняя ПД), dump not written: (-1) Нет связи\n"));
   EXPECT_EQ(readFile(file), "old dump");
 }
 
@@ -54,8 +59,10 @@ TEST_F(DumpCommandTest, AMemoryWithoutBlocks) {
   std::string file = path("none.bin");
   Result r = mirelo({"dump", "--memory", "2", file});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, utf8("mirelo: the terminal has no block 0 of memory 2 (Внутренняя ПД CS8900A), dump not "
-                        "written: (211) Неверное значение параметров команды.\n"));
+  EXPECT_EQ(
+      r.err,
+      utf8("mirelo: the terminal has no block 0 of memory 2 (Внутренняя ПД CS8900A), dump not "
+           "written: (211) Неверное значение параметров команды.\n"));
   EXPECT_FALSE(std::filesystem::exists(file));
 }
 
@@ -63,8 +70,8 @@ TEST_F(DumpCommandTest, AFileThatCannotBeWrittenSendsNothing) {
   std::string nowhere = path("no/such/folder/dump.bin");
   Result r = mirelo({"dump", "--memory", "0", nowhere});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "mirelo: cannot write the dump file '" + nowhere + "': folder '" + path("no/such/folder") +
-                       "': No such file or directory\n");
+  EXPECT_EQ(r.err, "mirelo: cannot write the dump file '" + nowhere + "': folder '" +
+                       path("no/such/folder") + "': No such file or directory\n");
   r = mirelo({"dump", "--memory", "0", dir().string()});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "mirelo: cannot write the dump file '" + dir().string() + "': it is a folder\n");

@@ -27,7 +27,8 @@ ComPtr<IVistelEvents> makeSink(Received& received) {
 HRESULT fire(IDispatch& sink, DISPID id, std::vector<Variant> args, UINT* argErr = nullptr) {
   std::vector<Variant> reversed(args.rbegin(), args.rend());
   DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-  return sink.Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, argErr);
+  return sink.Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                     argErr);
 }
 
 TEST(EventSinkTest, AnswersTheOutgoingInterface) {
@@ -80,7 +81,8 @@ LONG sendEvent(IDispatch& object) {
   EXPECT_EQ(object.GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   Variant result;
-  EXPECT_EQ(object.Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr), S_OK);
+  EXPECT_EQ(object.Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+            S_OK);
   return result.lVal;
 }
 
@@ -107,7 +109,8 @@ TEST_F(EventConnectionTest, RunnerDisconnectsBeforeLettingGo) {
     ItemRunner runner(*object, report);
     runner.run(runner.parse("SendEvent"));
   }
-  EXPECT_EQ(out.str(), "DataEvent: SenderID=123 Data=Test\nSendEvent: 0 " + test::utf8("Ошибок нет") + "\n");
+  EXPECT_EQ(out.str(),
+            "DataEvent: SenderID=123 Data=Test\nSendEvent: 0 " + test::utf8("Ошибок нет") + "\n");
   // The object outlives the runner here and has no sink left to call.
   out.str("");
   EXPECT_EQ(sendEvent(*object), 0);

@@ -19,7 +19,9 @@ class FirmwareCommandTest : public CommandTest {
   std::string device() const {
     return utf8("№ 1 Без названия") + format(" (127.0.0.1:%u UDP)", sim_.port());
   }
-  std::vector<std::string> storedSettings() { return mirelo({"run", "SoftFileName", "LogEnabled", "LogFileName"}).out; }
+  std::vector<std::string> storedSettings() {
+    return mirelo({"run", "SoftFileName", "LogEnabled", "LogFileName"}).out;
+  }
 };
 
 TEST_F(FirmwareCommandTest, LoadsTheImageWithProgressAndLeavesTheSettings) {
@@ -38,7 +40,8 @@ TEST_F(FirmwareCommandTest, LoadsTheImageWithProgressAndLeavesTheSettings) {
   EXPECT_TRUE(r.out[3].starts_with("Firmware loaded in 0:0")) << r.out[3];
   EXPECT_EQ(sim_.firmware(), bytes);
   EXPECT_EQ(sim_.firmwareUpdates(), 1u);
-  for (const termsim::JournalEntry& entry : sim_.journal()) EXPECT_EQ(entry.transport, termsim::Transport::UDP);
+  for (const termsim::JournalEntry& entry : sim_.journal())
+    EXPECT_EQ(entry.transport, termsim::Transport::UDP);
   // No log file was written and nothing stored changed.
   EXPECT_EQ(storedSettings(), before);
 }
@@ -64,12 +67,15 @@ TEST_F(FirmwareCommandTest, AFileThatCannotBeLoadedSendsNothing) {
   pointAtSimulator();
   std::string missing = path("missing.bin");
   const std::pair<std::string, std::string> cases[] = {
-      {missing, "mirelo: cannot open the firmware file '" + missing + "': No such file or directory\n"},
-      {dir().string(), "mirelo: the firmware file '" + dir().string() + "' is not a regular file\n"},
+      {missing,
+       "mirelo: cannot open the firmware file '" + missing + "': No such file or directory\n"},
+      {dir().string(),
+       "mirelo: the firmware file '" + dir().string() + "' is not a regular file\n"},
       {writeFile("empty.bin", ""),
        "mirelo: the firmware file '" + path("empty.bin") + "' is empty: nothing to load\n"},
       {writeFile("big.bin", image(122881)),
-       "mirelo: loading the firmware: " + utf8("(-199) Размер файла прошивки не может превышать 120 кБ.\n")},
+       "mirelo: loading the firmware: " +
+           utf8("(-199) Размер файла прошивки не может превышать 120 кБ.\n")},
   };
   for (const auto& [file, message] : cases) {
     Result r = mirelo({"firmware", file});
@@ -87,7 +93,8 @@ TEST_F(FirmwareCommandTest, ATerminalThatRefusesABlockFailsTheUpdate) {
   failCommand(0xC1, termsim::DeviceError::WrongSequence);
   Result r = mirelo({"firmware", writeFile("fw.bin", image(600))});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, utf8("mirelo: loading the firmware: (214) Неверная последовательность команд.\n"));
+  EXPECT_EQ(r.err,
+            utf8("mirelo: loading the firmware: (214) Неверная последовательность команд.\n"));
   ASSERT_EQ(r.out.size(), 1u);
   EXPECT_EQ(sim_.firmwareUpdates(), 0u);
   EXPECT_EQ(storedSettings(), before);

@@ -33,9 +33,14 @@ TEST(JsonOutputTest, WritesValuesByType) {
 
 TEST(JsonOutputTest, BuildsObjectsInOrder) {
   EXPECT_EQ(JsonObject().str(), "{}");
-  EXPECT_EQ(JsonObject().textUtf8("call", "GetStatus").number("code", -6).text("description", u"x\"").str(),
+  EXPECT_EQ(JsonObject()
+                .textUtf8("call", "GetStatus")
+                .number("code", -6)
+                .text("description", u"x\"")
+                .str(),
             "{\"call\":\"GetStatus\",\"code\":-6,\"description\":\"x\\\"\"}");
-  EXPECT_EQ(JsonObject().boolean("done", true).raw("value", "[1]").str(), "{\"done\":true,\"value\":[1]}");
+  EXPECT_EQ(JsonObject().boolean("done", true).raw("value", "[1]").str(),
+            "{\"done\":true,\"value\":[1]}");
 }
 
 }  // namespace

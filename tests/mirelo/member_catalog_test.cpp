@@ -61,21 +61,27 @@ TEST_F(MemberCatalogTest, EveryNameAndHelpStringFindsItsOwnMember) {
   ASSERT_FALSE(catalog.members().empty());
   for (const MemberInfo& member : catalog.members()) {
     EXPECT_EQ(catalog.find(member.name), &member) << member.name;
-    EXPECT_EQ(catalog.find(ansiToUtf8(ansiUpperCase(utf8ToAnsi(member.name)))), &member) << member.name;
+    EXPECT_EQ(catalog.find(ansiToUtf8(ansiUpperCase(utf8ToAnsi(member.name)))), &member)
+        << member.name;
     if (member.help.empty()) continue;
     // The help strings are the Russian names: in any letter case.
     EXPECT_EQ(catalog.find(member.help), &member) << member.name;
-    EXPECT_EQ(catalog.find(ansiToUtf8(ansiLowerCase(utf8ToAnsi(member.help)))), &member) << member.name;
-    EXPECT_EQ(catalog.find(ansiToUtf8(ansiUpperCase(utf8ToAnsi(member.help)))), &member) << member.name;
+    EXPECT_EQ(catalog.find(ansiToUtf8(ansiLowerCase(utf8ToAnsi(member.help)))), &member)
+        << member.name;
+    EXPECT_EQ(catalog.find(ansiToUtf8(ansiUpperCase(utf8ToAnsi(member.help)))), &member)
+        << member.name;
   }
 }
 
 TEST_F(MemberCatalogTest, MatchesRussianNamesWithoutRegardToCase) {
   MemberCatalog catalog(*object_);
   const std::pair<const char*, const char*> cases[] = {
-      {"НомерЛУ", "LDNumber"},        {"номерлу", "LDNumber"},
-      {"ПОЛУЧИТЬСОСТОЯНИЕ", "GetStatus"}, {"устройствозаблокировано", "IsDeviceLocked"},
-      {"ОПрограмме", "AboutBox"},     {"ЛогВключен", "LogEnabled"},
+      {"НомерЛУ", "LDNumber"},
+      {"номерлу", "LDNumber"},
+      {"ПОЛУЧИТЬСОСТОЯНИЕ", "GetStatus"},
+      {"устройствозаблокировано", "IsDeviceLocked"},
+      {"ОПрограмме", "AboutBox"},
+      {"ЛогВключен", "LogEnabled"},
       // Latin C in the sixth place, as the type library stores it.
       {"ФлагиCостояния", "StatusFlags"},
   };

@@ -18,7 +18,8 @@ using namespace std::chrono_literals;
 const std::vector<shell::OptionSpec> kSpecs{{"--device", true}, {"--all", false}, {"--port", true}};
 
 TEST(CommandLine, OptionsFlagsAndPositionalArguments) {
-  CommandLine line({"a", "--device", "2", "--all", "--port=1002", "b", "--", "--all", "-x"}, kSpecs);
+  CommandLine line({"a", "--device", "2", "--all", "--port=1002", "b", "--", "--all", "-x"},
+                   kSpecs);
   EXPECT_FALSE(line.help());
   EXPECT_EQ(line.value("--device"), "2");
   EXPECT_EQ(line.value("--port"), "1002");
@@ -70,8 +71,10 @@ TEST(CommandLine, CheckedValues) {
   EXPECT_TRUE(shell::isDottedAddress("127.0.0.1"));
   for (const char* text : {"127.0.0", "127.0.0.1.1", "256.1.1.1", "localhost", ""})
     EXPECT_FALSE(shell::isDottedAddress(text)) << text;
-  const std::pair<const char*, int32_t> seconds[] = {{"0", 0}, {"2", 2000}, {"0.5", 500}, {"1.25", 1250}, {"600", 600000}};
-  for (const auto& [text, ms] : seconds) EXPECT_EQ(shell::parseSeconds(text, 600, "--seconds"), ms) << text;
+  const std::pair<const char*, int32_t> seconds[] = {
+      {"0", 0}, {"2", 2000}, {"0.5", 500}, {"1.25", 1250}, {"600", 600000}};
+  for (const auto& [text, ms] : seconds)
+    EXPECT_EQ(shell::parseSeconds(text, 600, "--seconds"), ms) << text;
   for (const char* text : {"", ".5", "5.", "1.2345", "-1", "600.001", "1e3", "1,5"})
     EXPECT_THROW(shell::parseSeconds(text, 600, "--seconds"), UsageError) << text;
   EXPECT_THROW(shell::parseBounded("0", 1, 99, "--device"), UsageError);
@@ -97,8 +100,10 @@ TEST(ProgressMeter, PlainLinesAtEveryTenth) {
   for (int done = 1; done <= 25; ++done) meter.update(done);
   meter.finish();
   EXPECT_EQ(out.str(),
-            "3/25 blocks (12%)\n5/25 blocks (20%)\n8/25 blocks (32%)\n10/25 blocks (40%)\n13/25 blocks (52%)\n"
-            "15/25 blocks (60%)\n18/25 blocks (72%)\n20/25 blocks (80%)\n23/25 blocks (92%)\n25/25 blocks (100%)\n");
+            "3/25 blocks (12%)\n5/25 blocks (20%)\n8/25 blocks (32%)\n10/25 blocks (40%)\n13/25 "
+            "blocks (52%)\n"
+            "15/25 blocks (60%)\n18/25 blocks (72%)\n20/25 blocks (80%)\n23/25 blocks (92%)\n25/25 "
+            "blocks (100%)\n");
 }
 
 TEST(ProgressMeter, PlainLinesWithoutATotal) {
@@ -126,7 +131,8 @@ TEST(ProgressMeter, ABarRedrawnInPlaceWithTheTimeLeft) {
   EXPECT_TRUE(out.str().ends_with("  150/480 blocks   31%  11:00 left\x1B[K")) << out.str();
   clock.now += 2h;
   meter.update(480);
-  EXPECT_TRUE(out.str().ends_with("\r[####################]  480/480 blocks  100%  2:01:30\x1B[K")) << out.str();
+  EXPECT_TRUE(out.str().ends_with("\r[####################]  480/480 blocks  100%  2:01:30\x1B[K"))
+      << out.str();
   meter.finish();
   EXPECT_TRUE(out.str().ends_with("\n"));
   EXPECT_EQ(shell::ProgressMeter::clockText(-5s), "0:00");

@@ -24,8 +24,12 @@ class RunTest : public ShellTest {
   // address reaches the driver core only when the device is applied again
   // (LDNumber, LDIndex or Connect): until then it is the stored one.
   std::vector<std::string> device(const char* protocol = "0") const {
-    return {"LDNumber=1", "ClientIP=127.0.0.1", format("ClientPort=%u", sim_.port()),
-            std::string("ClientProtocol=") + protocol, "ClientTimeout=300", "LDNumber=1"};
+    return {"LDNumber=1",
+            "ClientIP=127.0.0.1",
+            format("ClientPort=%u", sim_.port()),
+            std::string("ClientProtocol=") + protocol,
+            "ClientTimeout=300",
+            "LDNumber=1"};
   }
   std::vector<std::string> run(std::vector<std::string> items, bool json = false) const {
     std::vector<std::string> args{"run"};
@@ -33,7 +37,8 @@ class RunTest : public ShellTest {
     args.insert(args.end(), items.begin(), items.end());
     return args;
   }
-  static std::vector<std::string> join(std::vector<std::string> a, const std::vector<std::string>& b) {
+  static std::vector<std::string> join(std::vector<std::string> a,
+                                       const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
   }
@@ -43,13 +48,15 @@ class RunTest : public ShellTest {
 
 TEST_F(RunTest, ReadsATerminalsStatus) {
   for (const char* protocol : {"0", "1"}) {
-    Result r = mirelo(run(join(device(protocol), {"Connect", "GetStatus", "SoftVersion", "SerialNumber",
-                                                   "IsDeviceLocked", "ClientConnected"})));
+    Result r =
+        mirelo(run(join(device(protocol), {"Connect", "GetStatus", "SoftVersion", "SerialNumber",
+                                           "IsDeviceLocked", "ClientConnected"})));
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, (std::vector<std::string>{utf8("Connect: 0 Ошибок нет"), utf8("GetStatus: 0 Ошибок нет"),
-                                               "SoftVersion=3.7", "SerialNumber=4242", "IsDeviceLocked=true",
-                                               "ClientConnected=true"}))
+    EXPECT_EQ(r.out,
+              (std::vector<std::string>{
+                  utf8("Connect: 0 Ошибок нет"), utf8("GetStatus: 0 Ошибок нет"), "SoftVersion=3.7",
+                  "SerialNumber=4242", "IsDeviceLocked=true", "ClientConnected=true"}))
         << "protocol " << protocol;
   }
 }
@@ -77,9 +84,11 @@ TEST_F(RunTest, AFailedWriteCarriesTheObjectsMessage) {
 TEST_F(RunTest, AWriteRefusedByResultCodeOnlyDoesNotFailTheRun) {
   Result before = mirelo(run({"LDNumber=1", "ClientProtocol"}));
   ASSERT_EQ(before.out.size(), 1u);
-  Result r = mirelo(run({"LDNumber=1", "ClientProtocol=2", "ResultCode", "ResultCodeDescription", "ClientProtocol"}));
+  Result r = mirelo(run(
+      {"LDNumber=1", "ClientProtocol=2", "ResultCode", "ResultCodeDescription", "ClientProtocol"}));
   EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(r.out, (std::vector<std::string>{"ResultCode=-6", utf8("ResultCodeDescription=Недопустимое значение"),
+  EXPECT_EQ(r.out, (std::vector<std::string>{"ResultCode=-6",
+                                             utf8("ResultCodeDescription=Недопустимое значение"),
                                              before.out[0]}));
 }
 
@@ -99,7 +108,8 @@ TEST_F(RunTest, RefusesItemsThatCannotRun) {
       {"ClientPort=", "mirelo: invalid value for ClientPort: '' is not an integer"},
       {"LockDevices=yes", "mirelo: invalid value for LockDevices: 'yes' is not a Boolean"},
       {"Line1=a\\", "mirelo: invalid value for Line1: a text ends with a lone '\\'"},
-      {"Line1=\xE2\x9C\x93", "mirelo: invalid value for Line1: '\xE2\x9C\x93' (U+2713) has no Windows-1251 byte"},
+      {"Line1=\xE2\x9C\x93",
+       "mirelo: invalid value for Line1: '\xE2\x9C\x93' (U+2713) has no Windows-1251 byte"},
       {"Connect=1", "mirelo: Connect is a method and takes no value"},
       {"ClientConnected=true", "mirelo: ClientConnected is read-only"},
       {"wait", "mirelo: wait needs a time"},
@@ -137,8 +147,8 @@ TEST_F(RunTest, TextRoundTripsThroughEscapes) {
 }
 
 TEST_F(RunTest, NamesAreEnglishOrRussianInAnyCase) {
-  Result r = mirelo(run({utf8("номерЛУ=1"), utf8("СТРОКА1=Цена"), utf8("строка1"), "line1", "LINE2=x", "Line2",
-                         utf8("ПослатьСобытие")}));
+  Result r = mirelo(run({utf8("номерЛУ=1"), utf8("СТРОКА1=Цена"), utf8("строка1"), "line1",
+                         "LINE2=x", "Line2", utf8("ПослатьСобытие")}));
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, (std::vector<std::string>{utf8("Line1=Цена"), utf8("Line1=Цена"), "Line2=x",
                                              "DataEvent: SenderID=123 Data=Test",
@@ -160,21 +170,24 @@ TEST_F(RunTest, PrintsByteArraysAsHexadecimal) {
 
 TEST_F(RunTest, PrintsLogLinesAsTheyAreWritten) {
   std::string log = (dir() / "driver.log").string();
-  Result r = mirelo(run(join(device(), {"LogFileName=" + log, "LogEnabled=true", "GetStatus", "LogEnabled=false",
-                                        "GetStatus"})));
+  Result r = mirelo(run(join(device(), {"LogFileName=" + log, "LogEnabled=true", "GetStatus",
+                                        "LogEnabled=false", "GetStatus"})));
   EXPECT_EQ(r.code, 0) << r.err;
   ASSERT_GE(r.out.size(), 3u);
   // The lines of the first exchange come during the call, before its result.
   EXPECT_TRUE(r.out.front().starts_with("LogEvent: ")) << r.out.front();
   EXPECT_EQ(r.out[r.out.size() - 2], utf8("GetStatus: 0 Ошибок нет"));
   EXPECT_EQ(r.out.back(), utf8("GetStatus: 0 Ошибок нет"));
-  for (size_t i = 0; i + 2 < r.out.size(); ++i) EXPECT_TRUE(r.out[i].starts_with("LogEvent: ")) << r.out[i];
+  for (size_t i = 0; i + 2 < r.out.size(); ++i)
+    EXPECT_TRUE(r.out[i].starts_with("LogEvent: ")) << r.out[i];
 }
 
 TEST_F(RunTest, PrintsJsonLines) {
-  Result r = mirelo(run(join(device(), {"GetStatus", "SerialNumber", "IsDeviceLocked", "SoftVersion", "ClientTimeout=0",
-                                        "Line1=a\"b\\\\c\\t" + utf8("й"), "Line1", "SendEvent", "ShowTables"}),
-                        true));
+  Result r =
+      mirelo(run(join(device(), {"GetStatus", "SerialNumber", "IsDeviceLocked", "SoftVersion",
+                                 "ClientTimeout=0", "Line1=a\"b\\\\c\\t" + utf8("й"), "Line1",
+                                 "SendEvent", "ShowTables"}),
+                 true));
   EXPECT_EQ(r.code, 1);
   ASSERT_EQ(r.out.size(), 9u);
   EXPECT_EQ(r.out[0], utf8("{\"call\":\"GetStatus\",\"code\":0,\"description\":\"Ошибок нет\"}"));
@@ -186,7 +199,8 @@ TEST_F(RunTest, PrintsJsonLines) {
   EXPECT_EQ(r.out[6], "{\"event\":\"DataEvent\",\"SenderID\":123,\"Data\":\"Test\"}");
   EXPECT_EQ(r.out[7], utf8("{\"call\":\"SendEvent\",\"code\":0,\"description\":\"Ошибок нет\"}"));
   // Without the dialogs the tables dialog fails by its result code.
-  EXPECT_TRUE(r.out[8].starts_with("{\"call\":\"ShowTables\",\"code\":-199,\"description\":\"")) << r.out[8];
+  EXPECT_TRUE(r.out[8].starts_with("{\"call\":\"ShowTables\",\"code\":-199,\"description\":\""))
+      << r.out[8];
 }
 
 TEST_F(RunTest, DialogMembersWithoutDialogsFailAtThePlatformLevel) {
@@ -204,8 +218,11 @@ TEST_F(RunTest, CommandLineUsage) {
   EXPECT_EQ(r.code, 2);
   EXPECT_TRUE(r.out.empty());
   EXPECT_NE(r.err.find("Usage:"), std::string::npos);
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"frob"}, {"--frob", "run", "FileVersion"}, {"run"}, {"shell", "FileVersion"}, {"help", "frob"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"frob"},
+                                                                {"--frob", "run", "FileVersion"},
+                                                                {"run"},
+                                                                {"shell", "FileVersion"},
+                                                                {"help", "frob"}}) {
     r = mirelo(args);
     EXPECT_EQ(r.code, 2) << args[0];
     EXPECT_TRUE(r.out.empty()) << args[0];

@@ -15,8 +15,10 @@ namespace {
 class SearchCommandTest : public CommandTest {
  protected:
   std::vector<std::string> search(std::vector<std::string> extra = {}) const {
-    std::vector<std::string> args{"search", "--mask", "127.0.0.1", "--seconds", "0.5", "--local-port", "0",
-                                  "--remote-port", std::to_string(sim_.discoveryPort())};
+    std::vector<std::string> args{
+        "search",    "--mask",        "127.0.0.1",
+        "--seconds", "0.5",           "--local-port",
+        "0",         "--remote-port", std::to_string(sim_.discoveryPort())};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
@@ -30,8 +32,8 @@ TEST_F(SearchCommandTest, ListsATerminalOnceThoughItAnswersThreeTimes) {
   Result r = mirelo(search());
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, (std::vector<std::string>{"IP address        Port  Serial  Type", row(4242, "Vistel"),
-                                             "1 terminal answered."}));
+  EXPECT_EQ(r.out, (std::vector<std::string>{"IP address        Port  Serial  Type",
+                                             row(4242, "Vistel"), "1 terminal answered."}));
   std::vector<termsim::JournalEntry> journal = sim_.journal();
   ASSERT_EQ(journal.size(), 3u);
   for (const termsim::JournalEntry& entry : journal) {
@@ -46,8 +48,8 @@ TEST_F(SearchCommandTest, TheTypeFilter) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, std::vector<std::string>{"No terminal answered."});
   r = mirelo(search({"--all-types"}));
-  EXPECT_EQ(r.out, (std::vector<std::string>{"IP address        Port  Serial  Type", row(1, "TessarEthernet"),
-                                             "1 terminal answered."}));
+  EXPECT_EQ(r.out, (std::vector<std::string>{"IP address        Port  Serial  Type",
+                                             row(1, "TessarEthernet"), "1 terminal answered."}));
   sim_.withState([](termsim::TerminalState& state) { state.status.setDeviceType(2); });
   r = mirelo(search({"--vistel-only"}));
   EXPECT_EQ(r.out.size(), 3u);
@@ -78,13 +80,15 @@ TEST_F(SearchCommandTest, ALocalPortInUseIsAFailureAndNothingIsSent) {
   ::close(taken);
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.out.empty());
-  EXPECT_EQ(r.err, "mirelo: searching from local UDP port " + port + ": (-199) 10048, WSAEADDRINUSE: Address already in use\n");
+  EXPECT_EQ(r.err, "mirelo: searching from local UDP port " + port +
+                       ": (-199) 10048, WSAEADDRINUSE: Address already in use\n");
   EXPECT_TRUE(sim_.journal().empty());
 }
 
 TEST_F(SearchCommandTest, BadUsageSendsNothing) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {search({"--all-types", "--vistel-only"}), "mirelo: --all-types and --vistel-only exclude each other"},
+      {search({"--all-types", "--vistel-only"}),
+       "mirelo: --all-types and --vistel-only exclude each other"},
       {{"search", "--seconds", "soon"}, "mirelo: --seconds takes seconds from 0 to 600"},
       {{"search", "--seconds", "601"}, "mirelo: --seconds takes seconds from 0 to 600"},
       {{"search", "--seconds", "1.2345"}, "mirelo: --seconds takes seconds from 0 to 600"},

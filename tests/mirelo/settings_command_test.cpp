@@ -14,41 +14,53 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kHeader = "  No  Name                  Address           Port  Via  Timeout  Repeats";
+const std::string kHeader =
+    "  No  Name                  Address           Port  Via  Timeout  Repeats";
 
 class DevicesCommandTest : public CommandTest {};
 
 TEST_F(DevicesCommandTest, ListsTheDefaultDeviceOfAnEmptyStore) {
   Result r = mirelo({"devices"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, (std::vector<std::string>{
-                       kHeader, utf8("*  1  Без названия          192.168.0.166     1002  TCP     3000        3")}));
+  EXPECT_EQ(
+      r.out,
+      (std::vector<std::string>{
+          kHeader,
+          utf8("*  1  Без названия          192.168.0.166     1002  TCP     3000        3")}));
   EXPECT_EQ(mirelo({"devices", "list"}).out, r.out);
 }
 
 TEST_F(DevicesCommandTest, AddSetRenameSelectDeleteAreStored) {
-  Result r = mirelo({"devices", "add", "--name", utf8("Касса 2"), "--address", "127.0.0.1", "--port", "5000",
-                     "--protocol", "udp", "--timeout", "300", "--repeat-count", "2"});
+  Result r =
+      mirelo({"devices", "add", "--name", utf8("Касса 2"), "--address", "127.0.0.1", "--port",
+              "5000", "--protocol", "udp", "--timeout", "300", "--repeat-count", "2"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, std::vector<std::string>{utf8(
-                       "Added and selected logical device № 2 Касса 2 (127.0.0.1:5000 UDP), timeout 300 ms, 2 tries")});
+  EXPECT_EQ(r.out, std::vector<std::string>{utf8("Added and selected logical device № 2 Касса 2 "
+                                                 "(127.0.0.1:5000 UDP), timeout 300 ms, 2 tries")});
   // A new object finds it current, with every setting.
-  r = mirelo({"run", "LDNumber", "LDName", "ClientIP", "ClientPort", "ClientProtocol", "ClientTimeout", "RepeatCount"});
-  EXPECT_EQ(r.out, (std::vector<std::string>{"LDNumber=2", utf8("LDName=Касса 2"), "ClientIP=127.0.0.1",
-                                             "ClientPort=5000", "ClientProtocol=0", "ClientTimeout=300",
-                                             "RepeatCount=2"}));
+  r = mirelo({"run", "LDNumber", "LDName", "ClientIP", "ClientPort", "ClientProtocol",
+              "ClientTimeout", "RepeatCount"});
+  EXPECT_EQ(r.out,
+            (std::vector<std::string>{"LDNumber=2", utf8("LDName=Касса 2"), "ClientIP=127.0.0.1",
+                                      "ClientPort=5000", "ClientProtocol=0", "ClientTimeout=300",
+                                      "RepeatCount=2"}));
 
   // set and rename on another device leave the current one current.
   r = mirelo({"devices", "set", "--device", "1", "--port=1003", "--protocol", "TCP"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, std::vector<std::string>{utf8(
-                       "Logical device № 1 Без названия (192.168.0.166:1003 TCP), timeout 3000 ms, 3 tries")});
+  EXPECT_EQ(
+      r.out,
+      std::vector<std::string>{utf8(
+          "Logical device № 1 Без названия (192.168.0.166:1003 TCP), timeout 3000 ms, 3 tries")});
   r = mirelo({"devices", "rename", "--device", "1", utf8("Склад")});
   EXPECT_EQ(r.code, 0) << r.err;
   r = mirelo({"devices"});
-  EXPECT_EQ(r.out, (std::vector<std::string>{
-                       kHeader, utf8("   1  Склад                 192.168.0.166     1003  TCP     3000        3"),
-                       utf8("*  2  Касса 2               127.0.0.1         5000  UDP      300        2")}));
+  EXPECT_EQ(
+      r.out,
+      (std::vector<std::string>{
+          kHeader,
+          utf8("   1  Склад                 192.168.0.166     1003  TCP     3000        3"),
+          utf8("*  2  Касса 2               127.0.0.1         5000  UDP      300        2")}));
 
   r = mirelo({"devices", "select", "1"});
   EXPECT_EQ(r.code, 0) << r.err;
@@ -59,7 +71,8 @@ TEST_F(DevicesCommandTest, AddSetRenameSelectDeleteAreStored) {
   r = mirelo({"devices", "delete", "2"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out[0], "Deleted logical device 2.");
-  EXPECT_EQ(mirelo({"run", "LDCount", "LDNumber"}).out, (std::vector<std::string>{"LDCount=1", "LDNumber=1"}));
+  EXPECT_EQ(mirelo({"run", "LDCount", "LDNumber"}).out,
+            (std::vector<std::string>{"LDCount=1", "LDNumber=1"}));
 }
 
 TEST_F(DevicesCommandTest, DeletingTheCurrentDeviceSelectsTheNextOne) {
@@ -71,7 +84,8 @@ TEST_F(DevicesCommandTest, DeletingTheCurrentDeviceSelectsTheNextOne) {
   EXPECT_EQ(mirelo({"run", "LDNumber"}).out, std::vector<std::string>{"LDNumber=3"});
   ASSERT_EQ(mirelo({"devices", "select", "1"}).code, 0);
   EXPECT_EQ(mirelo({"devices", "delete", "3"}).code, 0);
-  EXPECT_EQ(mirelo({"run", "LDNumber", "LDCount"}).out, (std::vector<std::string>{"LDNumber=1", "LDCount=1"}));
+  EXPECT_EQ(mirelo({"run", "LDNumber", "LDCount"}).out,
+            (std::vector<std::string>{"LDNumber=1", "LDCount=1"}));
 }
 
 TEST_F(DevicesCommandTest, ADeviceThatCannotBeAppliedIsStillListedSelectedAndMended) {
@@ -84,13 +98,14 @@ TEST_F(DevicesCommandTest, ADeviceThatCannotBeAppliedIsStillListedSelectedAndMen
     device.writeInteger("DeviceNumber", 1);
     device.writeInteger("Timeout", 0);
   }
-  ASSERT_EQ(mirelo({"devices", "add", "--address", "127.0.0.1", "--port", std::to_string(sim_.port()), "--protocol",
-                    "udp", "--timeout", "500"})
+  ASSERT_EQ(mirelo({"devices", "add", "--address", "127.0.0.1", "--port",
+                    std::to_string(sim_.port()), "--protocol", "udp", "--timeout", "500"})
                 .code,
             0);
   Result r = mirelo({"devices"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out.at(1), utf8("   1  Без названия          192.168.0.166     1002  TCP        0        3"));
+  EXPECT_EQ(r.out.at(1),
+            utf8("   1  Без названия          192.168.0.166     1002  TCP        0        3"));
   r = mirelo({"status"});
   EXPECT_EQ(r.code, 0) << "device 2 is current";
   r = mirelo({"status", "--device", "1"});
@@ -136,12 +151,15 @@ TEST_F(DevicesCommandTest, TheDriversRefusalsAreFailuresWithCodeAndText) {
     std::vector<std::string> args;
     std::string err;
   } cases[] = {
-      {{"devices", "delete", "1"}, "mirelo: logical device 1: (-8) Невозможно удалить логическое устройство\n"},
-      {{"devices", "select", "7"}, "mirelo: logical device 7: (-9) Логическое устройство не найдено\n"},
+      {{"devices", "delete", "1"},
+       "mirelo: logical device 1: (-8) Невозможно удалить логическое устройство\n"},
+      {{"devices", "select", "7"},
+       "mirelo: logical device 7: (-9) Логическое устройство не найдено\n"},
       {{"devices", "set", "--device", "7", "--port", "5"},
        "mirelo: logical device 7: (-9) Логическое устройство не найдено\n"},
       {{"devices", "rename", utf8("Двадцать одна буква!!")},
-       "mirelo: the name 'Двадцать одна буква!!' (at most 20 characters): (-6) Недопустимое значение\n"},
+       "mirelo: the name 'Двадцать одна буква!!' (at most 20 characters): (-6) Недопустимое "
+       "значение\n"},
   };
   for (const auto& c : cases) {
     Result r = mirelo(c.args);
@@ -162,7 +180,8 @@ TEST_F(DevicesCommandTest, BadUsageChangesNothing) {
       {{"devices", "set", "--port"}, "mirelo: --port needs a value"},
       {{"devices", "set", "--protocol", "ftp"}, "mirelo: --protocol takes udp or tcp, not 'ftp'"},
       {{"devices", "set", "--address", "192.168.0"}, "mirelo: --address takes an IPv4 address"},
-      {{"devices", "set", "--address", "terminal.local"}, "mirelo: --address takes an IPv4 address"},
+      {{"devices", "set", "--address", "terminal.local"},
+       "mirelo: --address takes an IPv4 address"},
       {{"devices", "set", "--timeout", "0"}, "mirelo: --timeout must be 1 to 65535"},
       {{"devices", "set", "--repeat-count", "0"}, "mirelo: --repeat-count must be 1 to 100"},
       {{"devices", "set", "--port", "5", "--port", "6"}, "mirelo: --port is given twice"},
@@ -172,7 +191,8 @@ TEST_F(DevicesCommandTest, BadUsageChangesNothing) {
       {{"devices", "select", "two"}, "mirelo: the device number: 'two' is not an integer"},
       {{"devices", "select", "1", "2"}, "mirelo: unexpected argument '2'"},
       {{"devices", "rename"}, "mirelo: missing the new name"},
-      {{"devices", "rename", "\xE2\x9C\x93"}, "mirelo: '\xE2\x9C\x93' (U+2713) has no Windows-1251 byte"},
+      {{"devices", "rename", "\xE2\x9C\x93"},
+       "mirelo: '\xE2\x9C\x93' (U+2713) has no Windows-1251 byte"},
       {{"devices", "frobnicate"}, "mirelo: unknown action 'frobnicate'"},
       {{"--json", "devices"}, "mirelo: --json is not offered by 'devices'"},
   };
@@ -182,7 +202,8 @@ TEST_F(DevicesCommandTest, BadUsageChangesNothing) {
     EXPECT_TRUE(r.out.empty()) << args.back();
     EXPECT_TRUE(r.err.starts_with(message)) << args.back() << ": " << r.err;
   }
-  EXPECT_EQ(mirelo({"run", "ClientPort", "LDCount"}).out, (std::vector<std::string>{"ClientPort=1002", "LDCount=1"}));
+  EXPECT_EQ(mirelo({"run", "ClientPort", "LDCount"}).out,
+            (std::vector<std::string>{"ClientPort=1002", "LDCount=1"}));
 }
 
 TEST_F(DevicesCommandTest, TheDeviceSetHereIsTheOneTheStatusCommandReaches) {
@@ -219,14 +240,15 @@ TEST_F(ServerCommandTest, ShowsTheDefaults) {
 }
 
 TEST_F(ServerCommandTest, SetIsStoredAndARelativeLogFileMadeAbsolute) {
-  Result r = mirelo({"server", "set", "--port", "2010", "--protocol", "udp", "--log", "on", "--log-file", "logs/../d.log"});
+  Result r = mirelo({"server", "set", "--port", "2010", "--protocol", "udp", "--log", "on",
+                     "--log-file", "logs/../d.log"});
   EXPECT_EQ(r.code, 0) << r.err;
   std::string absolute = (std::filesystem::current_path() / "d.log").string();
   EXPECT_EQ(r.out, (std::vector<std::string>{"Server port: 2010", "Server protocol: UDP", "Log: on",
                                              "Log file: " + absolute, "Firmware file: "}));
   r = mirelo({"run", "ServerPort", "ServerProtocol", "LogEnabled", "LogFileName"});
-  EXPECT_EQ(r.out, (std::vector<std::string>{"ServerPort=2010", "ServerProtocol=0", "LogEnabled=true",
-                                             "LogFileName=" + absolute}));
+  EXPECT_EQ(r.out, (std::vector<std::string>{"ServerPort=2010", "ServerProtocol=0",
+                                             "LogEnabled=true", "LogFileName=" + absolute}));
   // Only what is given changes.
   r = mirelo({"server", "set", "--log", "OFF"});
   EXPECT_EQ(r.code, 0) << r.err;
@@ -257,7 +279,8 @@ termsim::ScanResult scanWhenListening(uint16_t port) {
   auto deadline = std::chrono::steady_clock::now() + 5s;
   for (;;) {
     termsim::ScanResult result = termsim::scan("127.0.0.1", port, "4600000000001", false, 4000);
-    if (result.error.find("refused") == std::string::npos || std::chrono::steady_clock::now() > deadline)
+    if (result.error.find("refused") == std::string::npos ||
+        std::chrono::steady_clock::now() > deadline)
       return result;
     std::this_thread::sleep_for(10ms);
   }

@@ -23,7 +23,8 @@ termsim::ScanResult scanWhenListening(uint16_t port, int answerTimeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + 5s;
   for (;;) {
     termsim::ScanResult result = termsim::scan("127.0.0.1", port, kBarcode, false, answerTimeoutMs);
-    if (result.error.find("refused") == std::string::npos || std::chrono::steady_clock::now() > deadline)
+    if (result.error.find("refused") == std::string::npos ||
+        std::chrono::steady_clock::now() > deadline)
       return result;
     std::this_thread::sleep_for(10ms);
   }
@@ -32,7 +33,8 @@ termsim::ScanResult scanWhenListening(uint16_t port, int answerTimeoutMs) {
 // The SenderID of a "DataEvent: SenderID=n Data=<barcode>" line, or -1.
 int senderOf(const std::string& line) {
   std::smatch match;
-  if (!std::regex_match(line, match, std::regex(std::string("DataEvent: SenderID=([0-9]+) Data=") + kBarcode)))
+  if (!std::regex_match(line, match,
+                        std::regex(std::string("DataEvent: SenderID=([0-9]+) Data=") + kBarcode)))
     return -1;
   return std::stoi(match[1]);
 }
@@ -42,7 +44,9 @@ class ShellScriptTest : public ShellTest {};
 TEST_F(ShellScriptTest, PrintsATerminalsMessageWhileItWaits) {
   uint16_t port = freeTcpPort();
   std::jthread terminal([port] { scanWhenListening(port, 4000); });
-  Result r = mirelo({"shell"}, format("ServerProtocol=1\nServerPort=%u\nOpenServer\nwait=1500\nCloseServer\n", port));
+  Result r =
+      mirelo({"shell"},
+             format("ServerProtocol=1\nServerPort=%u\nOpenServer\nwait=1500\nCloseServer\n", port));
   EXPECT_EQ(r.code, 0) << r.err;
   ASSERT_EQ(r.out.size(), 3u) << r.err;
   EXPECT_EQ(r.out[0], utf8("OpenServer: 0 Ошибок нет"));
@@ -51,13 +55,17 @@ TEST_F(ShellScriptTest, PrintsATerminalsMessageWhileItWaits) {
 }
 
 TEST_F(ShellScriptTest, SkipsRejectedAndEmptyLinesAndGoesOn) {
-  Result r = mirelo({"shell"}, "FileVersion\r\n\n   \nFrobnicate\nConnect=1\nLine1=a b  c \nLine1\nSendEvent");
+  Result r = mirelo({"shell"},
+                    "FileVersion\r\n\n   \nFrobnicate\nConnect=1\nLine1=a b  c \nLine1\nSendEvent");
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.out, (std::vector<std::string>{
                        format("FileVersion=%d.%d.%d.%d", MIRELO_VERSION_MAJOR, MIRELO_VERSION_MINOR,
                               MIRELO_VERSION_RELEASE, MIRELO_VERSION_BUILD),
-                       "Line1=a b  c ", "DataEvent: SenderID=123 Data=Test", utf8("SendEvent: 0 Ошибок нет")}));
-  EXPECT_EQ(r.err, "mirelo: unknown member 'Frobnicate'\nmirelo: Connect is a method and takes no value\n");
+                       "Line1=a b  c ", "DataEvent: SenderID=123 Data=Test",
+                       utf8("SendEvent: 0 Ошибок нет")}));
+  EXPECT_EQ(
+      r.err,
+      "mirelo: unknown member 'Frobnicate'\nmirelo: Connect is a method and takes no value\n");
 }
 
 TEST_F(ShellScriptTest, ExitStatusSaysWhatHappened) {
@@ -68,16 +76,19 @@ TEST_F(ShellScriptTest, ExitStatusSaysWhatHappened) {
       {"AboutBox\n", 1},
       {"Nope\nClientTimeout=0\n", 2},
   };
-  for (const auto& [script, code] : cases) EXPECT_EQ(mirelo({"shell"}, script).code, code) << script;
+  for (const auto& [script, code] : cases)
+    EXPECT_EQ(mirelo({"shell"}, script).code, code) << script;
 }
 
 TEST_F(ShellScriptTest, PrintsJsonLines) {
-  Result r = mirelo({"shell", "--json"}, "SendEvent\nwait=0\nLDNumber=1\nLDNumber\nLockDevices=1\nLockDevices\n");
+  Result r = mirelo({"shell", "--json"},
+                    "SendEvent\nwait=0\nLDNumber=1\nLDNumber\nLockDevices=1\nLockDevices\n");
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, (std::vector<std::string>{"{\"event\":\"DataEvent\",\"SenderID\":123,\"Data\":\"Test\"}",
-                                             utf8("{\"call\":\"SendEvent\",\"code\":0,\"description\":\"Ошибок нет\"}"),
-                                             "{\"read\":\"LDNumber\",\"value\":1}",
-                                             "{\"read\":\"LockDevices\",\"value\":true}"}));
+  EXPECT_EQ(r.out, (std::vector<std::string>{
+                       "{\"event\":\"DataEvent\",\"SenderID\":123,\"Data\":\"Test\"}",
+                       utf8("{\"call\":\"SendEvent\",\"code\":0,\"description\":\"Ошибок нет\"}"),
+                       "{\"read\":\"LDNumber\",\"value\":1}",
+                       "{\"read\":\"LockDevices\",\"value\":true}"}));
 }
 
 // The shell on a pipe in its own thread, as the program runs on its
@@ -89,7 +100,9 @@ class LiveShell {
     thread_ = std::thread([this] { code_ = shell::runCli({"shell"}, fds_[0], out_, err_); });
   }
   ~LiveShell() { finish(); }
-  void send(const std::string& text) { EXPECT_EQ(::write(fds_[1], text.data(), text.size()), ssize_t(text.size())); }
+  void send(const std::string& text) {
+    EXPECT_EQ(::write(fds_[1], text.data(), text.size()), ssize_t(text.size()));
+  }
   // Ends the input and waits for the shell; its exit status.
   int finish() {
     if (fds_[1] >= 0) ::close(std::exchange(fds_[1], -1));

@@ -25,7 +25,9 @@
 namespace mirelo::test {
 
 // Output of the shell is UTF-8; literals in the sources are Windows-1251.
-inline std::string utf8(std::string_view cp1251) { return ansiToUtf8(cp1251); }
+inline std::string utf8(std::string_view cp1251) {
+  return ansiToUtf8(cp1251);
+}
 
 inline std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -92,8 +94,8 @@ class CapturedLines : public std::streambuf {
     return splitLines(complete());
   }
   // The first complete line that begins with prefix, waiting up to timeout.
-  std::optional<std::string> waitForLine(const std::string& prefix,
-                                         std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+  std::optional<std::string> waitForLine(
+      const std::string& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
     std::unique_lock lock(mutex_);
     std::optional<std::string> found;
     cv_.wait_for(lock, timeout, [&] {

@@ -38,12 +38,13 @@ class TablesCommandTest : public CommandTest {
 TEST_F(TablesCommandTest, ListsTheTablesUpToTheTerminals211) {
   Result r = mirelo({"tables", "list"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, (std::vector<std::string>{
-                       format("%3s  %-40s  %4s  %6s", "No", "Name", "Rows", "Fields"),
-                       utf8(format("%3d  %-40s  %4d  %6d", 0, "Сетевые параметры", 1, 8).c_str()),
-                       utf8(format("%3d  %-40s  %4d  %6d", 1, "Экран", 1, 5).c_str()),
-                       utf8(format("%3d  %-40s  %4d  %6d", 2, "Коды товаров", 4, 10).c_str()),
-                       utf8(format("%3d  %-40s  %4d  %6d", 3, "Пароли", 2, 3).c_str()), "4 tables."}));
+  EXPECT_EQ(r.out,
+            (std::vector<std::string>{
+                format("%3s  %-40s  %4s  %6s", "No", "Name", "Rows", "Fields"),
+                utf8(format("%3d  %-40s  %4d  %6d", 0, "Сетевые параметры", 1, 8).c_str()),
+                utf8(format("%3d  %-40s  %4d  %6d", 1, "Экран", 1, 5).c_str()),
+                utf8(format("%3d  %-40s  %4d  %6d", 2, "Коды товаров", 4, 10).c_str()),
+                utf8(format("%3d  %-40s  %4d  %6d", 3, "Пароли", 2, 3).c_str()), "4 tables."}));
   EXPECT_EQ(count(0x2D), 5u) << "four tables and the number that answers 211";
 }
 
@@ -52,9 +53,11 @@ TEST_F(TablesCommandTest, ShowsOneTablesFields) {
   EXPECT_EQ(r.code, 0) << r.err;
   ASSERT_EQ(r.out.size(), 7u);
   EXPECT_EQ(r.out[0], utf8("Table 1 (Экран): 1 rows, 5 fields a row"));
-  EXPECT_EQ(r.out[2], utf8(format("%3d  %5d  %-30s  %-8s  %-25s  %s", 0, 0, "Яркость", "число", "0 .. 15", "8").c_str()));
-  EXPECT_EQ(r.out[5], utf8(format("%3d  %5d  %-30s  %-8s  %-25s  %s", 0, 3, "Строка 1", "строка", "30 bytes",
-                                  "Отсканируйте                  ")
+  EXPECT_EQ(r.out[2], utf8(format("%3d  %5d  %-30s  %-8s  %-25s  %s", 0, 0, "Яркость", "число",
+                                  "0 .. 15", "8")
+                               .c_str()));
+  EXPECT_EQ(r.out[5], utf8(format("%3d  %5d  %-30s  %-8s  %-25s  %s", 0, 3, "Строка 1", "строка",
+                                  "30 bytes", "Отсканируйте                  ")
                                .c_str()));
   r = mirelo({"tables", "show", "9"});
   EXPECT_EQ(r.code, 1);
@@ -67,9 +70,11 @@ TEST_F(TablesCommandTest, ExportsEveryTableInTheTableFileFormat) {
   std::string file = path("shop.ini");
   Result r = mirelo({"tables", "export", file});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, std::vector<std::string>{format("Saved 4 tables (%d fields) to %s", 8 + 5 + 40 + 6, file.c_str())});
+  EXPECT_EQ(r.out, std::vector<std::string>{
+                       format("Saved 4 tables (%d fields) to %s", 8 + 5 + 40 + 6, file.c_str())});
   std::string text = readFile(file);
-  EXPECT_TRUE(text.starts_with("[Таблица1]\r\nПоле01=127.0.0.1\r\nПоле02=255.0.0.0\r\n")) << text.substr(0, 80);
+  EXPECT_TRUE(text.starts_with("[Таблица1]\r\nПоле01=127.0.0.1\r\nПоле02=255.0.0.0\r\n"))
+      << text.substr(0, 80);
   EXPECT_NE(text.find("[Таблица2]\r\nПоле01=8\r\nПоле02=5\r\nПоле03=10\r\n"), std::string::npos);
   // Row 0's fields, then row 1's: the third table's 40 keys in one section.
   EXPECT_NE(text.find("Поле40="), std::string::npos);
@@ -87,11 +92,13 @@ TEST_F(TablesCommandTest, ImportingAnExportChangesNoByte) {
   Result r = mirelo({"tables", "import", file});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, std::vector<std::string>{format("Wrote 4 tables from %s to ", file.c_str()) +
-                                            utf8("№ 1 Без названия") + format(" (127.0.0.1:%u UDP)", sim_.port())});
+                                            utf8("№ 1 Без названия") +
+                                            format(" (127.0.0.1:%u UDP)", sim_.port())});
   EXPECT_EQ(count(0xBC), 4u);
   std::vector<termsim::TableDef> after = tables();
   ASSERT_EQ(after.size(), before.size());
-  for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(after[i].data, before[i].data) << "table " << i;
+  for (size_t i = 0; i < before.size(); ++i)
+    EXPECT_EQ(after[i].data, before[i].data) << "table " << i;
 }
 
 TEST_F(TablesCommandTest, ImportWritesAChangedValue) {
@@ -107,8 +114,9 @@ TEST_F(TablesCommandTest, AValueThatFailsNamesTableAndFieldAndNothingIsWritten) 
   sim_.clearJournal();
   Result r = mirelo({"tables", "import", file});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.err.starts_with(utf8("mirelo: table 1 (Экран), row 0, field 0 (Яркость), value '99'; "
-                                     "nothing was written: (-199) ")))
+  EXPECT_TRUE(
+      r.err.starts_with(utf8("mirelo: table 1 (Экран), row 0, field 0 (Яркость), value '99'; "
+                             "nothing was written: (-199) ")))
       << r.err;
   EXPECT_EQ(count(0xBC), 0u);
   EXPECT_EQ(tables()[1].data, before[1].data);
@@ -116,8 +124,9 @@ TEST_F(TablesCommandTest, AValueThatFailsNamesTableAndFieldAndNothingIsWritten) 
   file = exportedWith("Поле01=127.0.0.1", "Поле01=127.0.0.300");
   r = mirelo({"tables", "import", file});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.err.starts_with(utf8("mirelo: table 0 (Сетевые параметры), row 0, field 0 (IP адрес), "
-                                     "value '127.0.0.300'; nothing was written: (-")))
+  EXPECT_TRUE(
+      r.err.starts_with(utf8("mirelo: table 0 (Сетевые параметры), row 0, field 0 (IP адрес), "
+                             "value '127.0.0.300'; nothing was written: (-")))
       << r.err;
   EXPECT_EQ(count(0xBC), 0u);
 }
@@ -125,13 +134,15 @@ TEST_F(TablesCommandTest, AValueThatFailsNamesTableAndFieldAndNothingIsWritten) 
 TEST_F(TablesCommandTest, FewerOrMoreSectionsAndKeysApplyByPositionAndAreTold) {
   std::vector<termsim::TableDef> before = tables();
   // Section names do not count; the second section has one key too many.
-  std::string file = writeFile("short.ini",
-                               "[Anything]\r\nA=127.0.0.1\r\n[Second]\r\nПоле01=3\r\nПоле02=7\r\nПоле03=11\r\n"
-                               "Поле04=a\r\nПоле05=b\r\nПоле06=extra\r\n");
+  std::string file =
+      writeFile("short.ini",
+                "[Anything]\r\nA=127.0.0.1\r\n[Second]\r\nПоле01=3\r\nПоле02=7\r\nПоле03=11\r\n"
+                "Поле04=a\r\nПоле05=b\r\nПоле06=extra\r\n");
   Result r = mirelo({"tables", "import", file});
   EXPECT_EQ(r.code, 0) << r.err;
   ASSERT_EQ(r.out.size(), 4u);
-  EXPECT_EQ(r.out[0], "Note: the file has 2 sections for 4 tables; the last 2 keep the terminal's values.");
+  EXPECT_EQ(r.out[0],
+            "Note: the file has 2 sections for 4 tables; the last 2 keep the terminal's values.");
   EXPECT_EQ(r.out[1], "Note: section [Anything] for " + utf8("table 0 (Сетевые параметры)") +
                           " has 1 values for 8 fields; the last 7 keep the terminal's values.");
   EXPECT_EQ(r.out[2], "Note: section [Second] for " + utf8("table 1 (Экран)") +
@@ -154,14 +165,17 @@ TEST_F(TablesCommandTest, AFileThatCannotBeUsedSendsNothing) {
   std::string missing = path("missing.ini");
   Result r = mirelo({"tables", "import", missing});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "mirelo: cannot open the table file '" + missing + "': No such file or directory\n");
+  EXPECT_EQ(r.err,
+            "mirelo: cannot open the table file '" + missing + "': No such file or directory\n");
   std::string nowhere = path("no/such/folder/shop.ini");
   r = mirelo({"tables", "export", nowhere});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.err.starts_with("mirelo: cannot write the table file '" + nowhere + "': folder '")) << r.err;
+  EXPECT_TRUE(r.err.starts_with("mirelo: cannot write the table file '" + nowhere + "': folder '"))
+      << r.err;
   r = mirelo({"tables", "export", dir().string()});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "mirelo: cannot write the table file '" + dir().string() + "': it is a folder\n");
+  EXPECT_EQ(r.err,
+            "mirelo: cannot write the table file '" + dir().string() + "': it is a folder\n");
   EXPECT_EQ(sim_.requests(), 0u);
   EXPECT_EQ(mirelo({"tables"}).code, 2);
   EXPECT_EQ(mirelo({"tables", "drop"}).code, 2);
@@ -174,8 +188,10 @@ TEST_F(TablesCommandTest, AFailedWriteNamesTheTable) {
   failCommand(0xBC, termsim::DeviceError::TableParameter);
   Result r = mirelo({"tables", "import", file});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, utf8("mirelo: writing table 0 (the tables before it were written): (220) Ошибка параметра "
-                        "таблицы настроек.\n"));
+  EXPECT_EQ(
+      r.err,
+      utf8("mirelo: writing table 0 (the tables before it were written): (220) Ошибка параметра "
+           "таблицы настроек.\n"));
 }
 
 }  // namespace

@@ -34,11 +34,13 @@ TEST_F(TerminalCommandTest, StatusPrintsEveryFieldReadably) {
   Result r = mirelo({"status"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, (std::vector<std::string>{
-                       "Device: " + device(), "Software version: 3.7", "Software build: 512",
-                       "Software date: 01.02.2011", utf8("Device type: 51 (Неизвестный тип устройства (51))"),
-                       "Serial number: 42", "Status flags: 65 (0x41)", "Locked: yes", "Settings table error: yes",
-                       "MAC address: 00-01-02-33-00-2A", "Firm ID: 258 (0x000102)"}));
+  EXPECT_EQ(r.out,
+            (std::vector<std::string>{"Device: " + device(), "Software version: 3.7",
+                                      "Software build: 512", "Software date: 01.02.2011",
+                                      utf8("Device type: 51 (Неизвестный тип устройства (51))"),
+                                      "Serial number: 42", "Status flags: 65 (0x41)", "Locked: yes",
+                                      "Settings table error: yes", "MAC address: 00-01-02-33-00-2A",
+                                      "Firm ID: 258 (0x000102)"}));
 }
 
 TEST_F(TerminalCommandTest, StatusOfTheDefaultTerminal) {
@@ -57,7 +59,8 @@ TEST_F(TerminalCommandTest, DeviceOptionUsesAnotherDeviceAndKeepsTheCurrentOne) 
   Result r = mirelo({"status", "--device", "2"});
   EXPECT_EQ(r.code, 0) << r.err;
   ASSERT_FALSE(r.out.empty());
-  EXPECT_EQ(r.out[0], utf8("Device: № 2 Без названия") + format(" (127.0.0.1:%u UDP)", sim_.port()));
+  EXPECT_EQ(r.out[0],
+            utf8("Device: № 2 Без названия") + format(" (127.0.0.1:%u UDP)", sim_.port()));
   EXPECT_EQ(mirelo({"run", "LDNumber"}).out, std::vector<std::string>{"LDNumber=1"});
   r = mirelo({"lock", "--device", "3"});
   EXPECT_EQ(r.code, 1);
@@ -77,7 +80,8 @@ TEST_F(TerminalCommandTest, AFailureNamesTheDeviceWithCodeAndText) {
   pointAtSimulator("tcp");
   r = mirelo({"unlock"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "mirelo: connecting to " + device("TCP") + utf8(": (-16) Команда недоступна в режиме программирования\n"));
+  EXPECT_EQ(r.err, "mirelo: connecting to " + device("TCP") +
+                       utf8(": (-16) Команда недоступна в режиме программирования\n"));
 }
 
 TEST_F(TerminalCommandTest, DisplayShowsTwoLines) {
@@ -105,7 +109,8 @@ TEST_F(TerminalCommandTest, DisplayUsage) {
       {{"display"}, "mirelo: missing the line to show"},
       {{"display", "a", "b", "c"}, "mirelo: unexpected argument 'c'"},
       {{"display", "-5%"}, "mirelo: unknown option '-5%'"},
-      {{"display", "\xE2\x82\xAC\xE2\x9C\x93"}, "mirelo: '\xE2\x9C\x93' (U+2713) has no Windows-1251 byte"},
+      {{"display", "\xE2\x82\xAC\xE2\x9C\x93"},
+       "mirelo: '\xE2\x9C\x93' (U+2713) has no Windows-1251 byte"},
   };
   for (const auto& [args, message] : cases) {
     Result r = mirelo(args);
@@ -119,8 +124,9 @@ TEST_F(TerminalCommandTest, SetIpMovesTheTerminalAndItsDevice) {
   pointAtSimulator();
   Result r = mirelo({"set-ip", "127.0.0.2"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, std::vector<std::string>{"Terminal " + device() +
-                                            " now has the address 127.0.0.2; its logical device has it too."});
+  EXPECT_EQ(r.out, std::vector<std::string>{
+                       "Terminal " + device() +
+                       " now has the address 127.0.0.2; its logical device has it too."});
   EXPECT_EQ(sim_.newAddress(), "127.0.0.2");
   EXPECT_EQ(mirelo({"run", "ClientIP"}).out, std::vector<std::string>{"ClientIP=127.0.0.2"});
 }
@@ -130,7 +136,8 @@ TEST_F(TerminalCommandTest, SetIpThatFailsKeepsTheDevicesAddress) {
   failCommand(0xB7, termsim::DeviceError::NotSupported);
   Result r = mirelo({"set-ip", "127.0.0.2"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.err.starts_with("mirelo: setting the address of " + device() + ": (213) ")) << r.err;
+  EXPECT_TRUE(r.err.starts_with("mirelo: setting the address of " + device() + ": (213) "))
+      << r.err;
   EXPECT_EQ(mirelo({"run", "ClientIP"}).out, std::vector<std::string>{"ClientIP=127.0.0.1"});
 
   // An address the terminal cannot take is refused by the driver, unsent.
@@ -138,7 +145,9 @@ TEST_F(TerminalCommandTest, SetIpThatFailsKeepsTheDevicesAddress) {
   sim_.clearJournal();
   r = mirelo({"set-ip", "127.0.0.255"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find(utf8("(-6) '127.0.0.255' не является корректным IP адресом.")), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(utf8("(-6) '127.0.0.255' не является корректным IP адресом.")),
+            std::string::npos)
+      << r.err;
   for (uint8_t command : commandsReceived()) EXPECT_NE(command, 0xB7);
   EXPECT_EQ(mirelo({"run", "ClientIP"}).out, std::vector<std::string>{"ClientIP=127.0.0.1"});
 
@@ -194,8 +203,8 @@ TEST_F(TerminalCommandTest, TheProgramItselfPrintsAndExitsTheSameWay) {
 }
 
 TEST_F(TerminalCommandTest, EveryCommandHasHelp) {
-  for (const char* command : {"devices", "server", "status", "search", "firmware", "tables", "dump", "display",
-                              "set-ip", "lock", "unlock", "reset"}) {
+  for (const char* command : {"devices", "server", "status", "search", "firmware", "tables", "dump",
+                              "display", "set-ip", "lock", "unlock", "reset"}) {
     Result r = mirelo({command, "--help"});
     EXPECT_EQ(r.code, 0) << command;
     ASSERT_FALSE(r.out.empty()) << command;

@@ -45,7 +45,7 @@ TEST(ValueTextTest, ReadsEscapesOfInput) {
       {u"\r\n", "\\r\\n"},
       {u"\\", "\\\\"},
       {u"A", "\\x41"},
-      {u"AB", "\\x41B"},  // exactly two digits
+      {u"AB", "\\x41B"},     // exactly two digits
       {u"\u0410", "\\xC0"},  // byte 0xC0 of Windows-1251 is Cyrillic A
       {u"\u0410", "\\xc0"},
       {u"\u0098", "\\x98"},  // a byte without a letter keeps its value
@@ -72,16 +72,27 @@ TEST(ValueTextTest, RefusesTextThatWindows1251CannotKeep) {
   // The Euro sign and the Cyrillic letters have bytes; a check mark has none.
   EXPECT_EQ(parseValue(VT_BSTR, "\xE2\x82\xAC \xD0\x81").bstrVal, u"\u20AC \u0401");
   EXPECT_EQ(parseValue(VT_BSTR, "\\x98").bstrVal, u"\u0098");
-  for (const char* bad : {"\xE2\x9C\x93", "a\xF0\x9F\x98\x80" "b", "\xC3\xA9"})
+  for (const char* bad : {"\xE2\x9C\x93",
+                          "a\xF0\x9F\x98\x80"
+                          "b",
+                          "\xC3\xA9"})
     EXPECT_THROW(parseValue(VT_BSTR, bad), UsageError) << bad;
 }
 
 TEST(ValueTextTest, ParsesIntegers) {
   const std::pair<const char*, int32_t> cases[] = {
-      {"0", 0},           {"1002", 1002},        {"-1", -1},
-      {"+7", 7},          {"2147483647", 2147483647}, {"-2147483648", INT32_MIN},
-      {"0x10", 16},       {"0X3ea", 1002},       {"0xFFFFFFFF", -1},
-      {" 12 ", 12},       {"\t0x1\t", 1},        {"007", 7},
+      {"0", 0},
+      {"1002", 1002},
+      {"-1", -1},
+      {"+7", 7},
+      {"2147483647", 2147483647},
+      {"-2147483648", INT32_MIN},
+      {"0x10", 16},
+      {"0X3ea", 1002},
+      {"0xFFFFFFFF", -1},
+      {" 12 ", 12},
+      {"\t0x1\t", 1},
+      {"007", 7},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(parseInteger(text), value) << text;
   for (const char* bad : {"", " ", "abc", "12a", "1.5", "--1", "-", "0x", "0x123456789", "0xG",
@@ -90,9 +101,11 @@ TEST(ValueTextTest, ParsesIntegers) {
 }
 
 TEST(ValueTextTest, ParsesBooleans) {
-  for (const char* yes : {"true", "TRUE", "True", "1", "-1", " true "}) EXPECT_TRUE(parseBoolean(yes)) << yes;
+  for (const char* yes : {"true", "TRUE", "True", "1", "-1", " true "})
+    EXPECT_TRUE(parseBoolean(yes)) << yes;
   for (const char* no : {"false", "False", "0"}) EXPECT_FALSE(parseBoolean(no)) << no;
-  for (const char* bad : {"", "yes", "2", "t", "truee", "-0x1"}) EXPECT_THROW(parseBoolean(bad), UsageError) << bad;
+  for (const char* bad : {"", "yes", "2", "t", "truee", "-0x1"})
+    EXPECT_THROW(parseBoolean(bad), UsageError) << bad;
 }
 
 TEST(ValueTextTest, ParsesValuesByType) {

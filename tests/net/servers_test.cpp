@@ -6,14 +6,16 @@
 
 #include <thread>
 
-#include "driver/net/wsockets.h"
 #include "driver/errors/driver_error.h"
+#include "driver/net/wsockets.h"
 #include "test_support.h"
 
 namespace mirelo {
 namespace {
 
-MessageLoop& loop() { return MessageLoop::current(); }
+MessageLoop& loop() {
+  return MessageLoop::current();
+}
 
 // A server on an ephemeral port that records each block it reads.
 template <class Server>
@@ -24,7 +26,8 @@ struct Recording {
     server.SetPort("0");
     server.OnData = [this](TCustomServer* sender, ws::SOCKET socket) {
       TServerBlock block = sender->Read(socket);
-      if (!block.data.empty()) blocks.emplace_back(block.data, block.client ? block.client->ID() : 0);
+      if (!block.data.empty())
+        blocks.emplace_back(block.data, block.client ? block.client->ID() : 0);
     };
     server.Open();
   }
@@ -72,11 +75,13 @@ TEST(TCPServer, ABurstOver2048BytesArrivesAsSeparateBlocks) {
   std::string burst(3000, 'z');
   test::writeAll(c, burst);
   ::usleep(50000);  // all of it queued before the first read
-  ASSERT_TRUE(loop().runUntil([&] {
-    size_t total = 0;
-    for (auto& b : r.blocks) total += b.first.size();
-    return total == burst.size();
-  }, 5000));
+  ASSERT_TRUE(loop().runUntil(
+      [&] {
+        size_t total = 0;
+        for (auto& b : r.blocks) total += b.first.size();
+        return total == burst.size();
+      },
+      5000));
   EXPECT_EQ(r.blocks[0].first.size(), 2048u);
   ::close(c);
 }
@@ -245,11 +250,17 @@ TEST(TCPServer, CloseAndDestroyLeakNoDescriptor) {
 TEST(UDPServer, EachSourceGetsItsOwnIDAndItsOwnAnswer) {
   Recording<TUDPServer> r;
   test::UdpPeer one, two;
-  one.sendTo(r.port(), "\xAB\x00" "111");
+  one.sendTo(r.port(),
+             "\xAB\x00"
+             "111");
   ASSERT_TRUE(r.waitBlocks(1));
-  two.sendTo(r.port(), "\xAB\x00" "222");
+  two.sendTo(r.port(),
+             "\xAB\x00"
+             "222");
   ASSERT_TRUE(r.waitBlocks(2));
-  one.sendTo(r.port(), "\xAB\x00" "333");
+  one.sendTo(r.port(),
+             "\xAB\x00"
+             "333");
   ASSERT_TRUE(r.waitBlocks(3));
   int32_t idOne = r.blocks[0].second, idTwo = r.blocks[1].second;
   EXPECT_NE(idOne, idTwo);

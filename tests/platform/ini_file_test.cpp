@@ -71,22 +71,26 @@ TEST_F(IniFileTest, ReadsByTheProfileRules) {
 TEST_F(IniFileTest, AMissingOrUnusableFileReadsAsEmpty) {
   EXPECT_EQ(IniFile(path_).ReadString("a", "b", "d"), "d");
   EXPECT_EQ(IniFile(folder_).ReadString("a", "b", "d"), "d");
-  EXPECT_EQ(IniFile("/dev/zero").ReadString("a", "b", "d"), "d") << "not a regular file: no endless read";
+  EXPECT_EQ(IniFile("/dev/zero").ReadString("a", "b", "d"), "d")
+      << "not a regular file: no endless read";
 }
 
 TEST_F(IniFileTest, WritesKeepEveryOtherLine) {
   write("; comment\r\n[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n");
   IniFile ini(path_);
   ini.WriteString("a", "X", "changed");  // existing key keeps its spelling
-  ini.WriteString("A", "z", "added");     // after the section's last entry, before the blank line
+  ini.WriteString("A", "z", "added");    // after the section's last entry, before the blank line
   ini.WriteString("C", "w", "new section");
   ini.UpdateFile();
-  EXPECT_EQ(read(), "; comment\r\n[A]\r\nx=changed\r\nz=added\r\n\r\n[B]\r\ny=2\r\n\r\n[C]\r\nw=new section\r\n");
+  EXPECT_EQ(
+      read(),
+      "; comment\r\n[A]\r\nx=changed\r\nz=added\r\n\r\n[B]\r\ny=2\r\n\r\n[C]\r\nw=new section\r\n");
 }
 
 TEST_F(IniFileTest, ValuesReadBackExactly) {
   IniFile ini(path_);
-  const char* values[] = {"plain", "  leading", "trailing  ", "\"quoted\"", "'single'", "", "a=b;c", "Ёлка ё"};
+  const char* values[] = {"plain",    "  leading", "trailing  ", "\"quoted\"",
+                          "'single'", "",          "a=b;c",      "Ёлка ё"};
   for (const char* value : values) ini.WriteString("S", "k", value);
   for (const char* value : values) {
     ini.WriteString("S", "k", value);

@@ -82,8 +82,7 @@ TEST(MessageLoop, PostFromAnotherThreadWakesTheLoop) {
 TEST(MessageLoop, TimersRepeatUntilKilled) {
   Recorder r;
   r.window.setTimer(3, 10);
-  EXPECT_TRUE(MessageLoop::current().runUntil(
-      [&] { return r.messages.size() >= 3; }, 5000));
+  EXPECT_TRUE(MessageLoop::current().runUntil([&] { return r.messages.size() >= 3; }, 5000));
   for (const auto& m : r.messages) {
     EXPECT_EQ(m.msg, WM_TIMER);
     EXPECT_EQ(m.wParam, 3u);

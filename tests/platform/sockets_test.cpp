@@ -54,7 +54,8 @@ TEST(Sockets, RealFailuresMapToWindowsSocketsNumbers) {
        [&] {
          int s = tcp();
          ws::setNonBlocking(s, true);
-         return ws::connect(s, test::loopback(listener.port)) == 0 ? ws::recv(s, nullptr, 0, 0) : -1;
+         return ws::connect(s, test::loopback(listener.port)) == 0 ? ws::recv(s, nullptr, 0, 0)
+                                                                   : -1;
        },
        10035},
       {"not a socket",
@@ -118,9 +119,8 @@ TEST(Sockets, InjectedErrnosMapToWindowsSocketsNumbers) {
   };
   int s = ws::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   for (auto [error, expected] : rows) {
-    ws::setFaultHook([error = error](const char* call) {
-      return std::string(call) == "connect" ? error : 0;
-    });
+    ws::setFaultHook(
+        [error = error](const char* call) { return std::string(call) == "connect" ? error : 0; });
     EXPECT_EQ(ws::connect(s, test::loopback(9)), ws::SOCKET_ERROR);
     EXPECT_EQ(ws::WSAGetLastError(), expected) << "errno " << error;
   }

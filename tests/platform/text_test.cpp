@@ -74,10 +74,18 @@ TEST(Format, StrToIntAcceptsWhatTheDriverReadsAndNamesTheTextOtherwise) {
     const char* text;
     bool ok;
     int32_t value;
-  } cases[] = {{"1002", true, 1002},       {" -5 ", true, -5},          {"+7", true, 7},
-               {"$FF", true, 255},         {"0x10", true, 16},          {"2147483647", true, INT32_MAX},
-               {"-2147483648", true, INT32_MIN}, {"2147483648", false, 0}, {"abc", false, 0},
-               {"", false, 0},             {"12a", false, 0},           {"$", false, 0}};
+  } cases[] = {{"1002", true, 1002},
+               {" -5 ", true, -5},
+               {"+7", true, 7},
+               {"$FF", true, 255},
+               {"0x10", true, 16},
+               {"2147483647", true, INT32_MAX},
+               {"-2147483648", true, INT32_MIN},
+               {"2147483648", false, 0},
+               {"abc", false, 0},
+               {"", false, 0},
+               {"12a", false, 0},
+               {"$", false, 0}};
   for (const auto& c : cases) {
     int32_t value = 0;
     EXPECT_EQ(tryStrToInt(c.text, value), c.ok) << c.text;
@@ -112,9 +120,18 @@ TEST(Bytes, ReaderReadsBothByteOrdersAndNeverPastTheEnd) {
 }
 
 TEST(Bytes, WriterBuildsFixedWidthFields) {
-  std::string out = ByteWriter().u8(0xAB).u16le(0x0102).u16be(0x0102).u24be(0x010203)
-                        .fixed("abc", 5).fixed("abcdef", 2).take();
-  EXPECT_EQ(out, std::string("\xAB\x02\x01\x01\x02\x01\x02\x03" "abc\0\0" "ab", 15));
+  std::string out = ByteWriter()
+                        .u8(0xAB)
+                        .u16le(0x0102)
+                        .u16be(0x0102)
+                        .u24be(0x010203)
+                        .fixed("abc", 5)
+                        .fixed("abcdef", 2)
+                        .take();
+  EXPECT_EQ(out, std::string("\xAB\x02\x01\x01\x02\x01\x02\x03"
+                             "abc\0\0"
+                             "ab",
+                             15));
   EXPECT_EQ(bytesToHex(std::string("\x00\xAB\x0F", 3)), "00 AB 0F");
 }
 

@@ -101,7 +101,9 @@ TEST_F(PriceDb, RowsAsTheQueryGivesThem) {
       {"SELECT code FROM nowhere", {}, "relation \"nowhere\" does not exist"},
       {"SELECT 1, 2, 3; SELECT 4, 5, 6", {}, "cannot insert multiple commands"},
       {"SET search_path TO public", {}, "the query gives no rows"},
-      {"WITH gone AS (DELETE FROM pg_class RETURNING 1) SELECT 1, 2, 3", {}, "read-only transaction"},
+      {"WITH gone AS (DELETE FROM pg_class RETURNING 1) SELECT 1, 2, 3",
+       {},
+       "read-only transaction"},
   };
   test::PgServer& server = test::pgServer();
   TPgSession session(server.conninfo(database_), -1, {});

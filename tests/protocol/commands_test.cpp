@@ -12,9 +12,9 @@
 #include <functional>
 #include <thread>
 
+#include "driver/errors/driver_error.h"
 #include "driver/protocol/custom_driver.h"
 #include "driver/protocol/status_rec.h"
-#include "driver/errors/driver_error.h"
 #include "outcome.h"
 #include "platform/format.h"
 #include "platform/process.h"

@@ -1,14 +1,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "driver/protocol/custom_driver.h"
 #include "driver/errors/driver_error.h"
+#include "driver/protocol/custom_driver.h"
 #include "test_support.h"
 
 namespace mirelo {
 namespace {
 
-MessageLoop& loop() { return MessageLoop::current(); }
+MessageLoop& loop() {
+  return MessageLoop::current();
+}
 
 struct Delivered {
   std::string payload;
@@ -37,8 +39,9 @@ struct Host {
 };
 
 std::string answerFrame(const std::string& line1, const std::string& line2) {
-  std::string text = line1.substr(0, 30) + std::string(30 - std::min<size_t>(line1.size(), 30), ' ') +
-                     line2.substr(0, 30) + std::string(30 - std::min<size_t>(line2.size(), 30), ' ');
+  std::string text =
+      line1.substr(0, 30) + std::string(30 - std::min<size_t>(line1.size(), 30), ' ') +
+      line2.substr(0, 30) + std::string(30 - std::min<size_t>(line2.size(), 30), ' ');
   return std::string("\xAB\x00\x3C", 3) + text;
 }
 
@@ -58,7 +61,9 @@ TEST(DriverServer, TcpTerminalMessagesArriveInOrderFromTheLoop) {
   EXPECT_EQ(host.delivered[0].id, host.delivered[2].id);
   EXPECT_NE(host.delivered[0].id, host.delivered[1].id);
   EXPECT_FALSE(host.deliveredInsideNotification);
-  EXPECT_EQ(host.driver.LastFrameReceived(), std::string("\xAB\x00" "3", 3));
+  EXPECT_EQ(host.driver.LastFrameReceived(), std::string("\xAB\x00"
+                                                         "3",
+                                                         3));
   ::close(a);
   ::close(b);
 }
@@ -67,7 +72,8 @@ TEST(DriverServer, AQueueOfMessagesIsDeliveredInArrivalOrder) {
   Host host(ptUDP);
   std::vector<std::unique_ptr<test::UdpPeer>> peers;
   for (int i = 0; i < 5; ++i) peers.push_back(std::make_unique<test::UdpPeer>());
-  for (int i = 0; i < 5; ++i) peers[i]->sendTo(host.port(), std::string("\xAB\x00", 2) + char('a' + i));
+  for (int i = 0; i < 5; ++i)
+    peers[i]->sendTo(host.port(), std::string("\xAB\x00", 2) + char('a' + i));
   ::usleep(30000);
   ASSERT_TRUE(host.waitFor(5));
   for (int i = 0; i < 5; ++i) EXPECT_EQ(host.delivered[i].payload, std::string(1, char('a' + i)));
@@ -108,7 +114,9 @@ TEST(DriverServer, UnknownClientGetsNothingAndNothingFails) {
 TEST(DriverServer, OnlyTerminalMessagesRaiseEvents) {
   Host host(ptUDP);
   test::UdpPeer terminal;
-  terminal.sendTo(host.port(), std::string("\xAC\x00" "5", 3));
+  terminal.sendTo(host.port(), std::string("\xAC\x00"
+                                           "5",
+                                           3));
   terminal.sendTo(host.port(), std::string("\xAB", 1));
   terminal.sendTo(host.port(), std::string("\xAB\x07", 2));
   ASSERT_TRUE(host.waitFor(1));
@@ -153,7 +161,9 @@ TEST(DriverServer, LogsReceivedBlocksAndAnswers) {
   host.driver.OnLog = [&](const std::string& line) { lines.push_back(line.substr(24)); };
   host.driver.SetLogEnabled(true);
   int terminal = test::connectTo(host.port());
-  test::writeAll(terminal, std::string("\xAB\x00" "12", 4));
+  test::writeAll(terminal, std::string("\xAB\x00"
+                                       "12",
+                                       4));
   ASSERT_TRUE(host.waitFor(1));
   host.driver.SendAnswer(host.delivered[0].id, "", "");
   ASSERT_GE(lines.size(), 2u);
@@ -188,7 +198,9 @@ TEST(DriverServer, DestroyingTheDriverLeaksNoDescriptor) {
   {
     Host host(ptTCP);
     int terminal = test::connectTo(host.port());
-    test::writeAll(terminal, std::string("\xAB\x00" "1", 3));
+    test::writeAll(terminal, std::string("\xAB\x00"
+                                         "1",
+                                         3));
     ASSERT_TRUE(host.waitFor(1));
     ::close(terminal);
   }
@@ -202,7 +214,9 @@ TEST(DriverServer, AnyBlockFromATerminalIsCheckedWithinItsBounds) {
     std::string block(length, '\xAB');
     terminal.sendTo(host.port(), block);
   }
-  terminal.sendTo(host.port(), std::string("\xAB\x00" "end", 5));
+  terminal.sendTo(host.port(), std::string("\xAB\x00"
+                                           "end",
+                                           5));
   ASSERT_TRUE(loop().runUntil(
       [&] { return !host.delivered.empty() && host.delivered.back().payload == "end"; }, 5000));
   for (const auto& d : host.delivered) {

@@ -94,7 +94,7 @@ TEST(Exchange, ARepeatedExchangeSucceedsOnALaterAttempt) {
   termsim::Faults faults;
   faults.dropEvery = 2;  // the second request goes unanswered
   b.sim.setFaults(faults);
-  b.driver.ExecuteCommand(0xC9, "");              // request 1: answered
+  b.driver.ExecuteCommand(0xC9, "");                 // request 1: answered
   EXPECT_EQ(b.driver.ExecuteCommand(0xC9, ""), "");  // request 2 dropped, 3 answered
   EXPECT_EQ(framesOf(b.sim, termsim::Transport::UDP).size(), 3u);
   EXPECT_EQ(b.driver.LastFrameReceived(), std::string("\xC9\x00", 2));

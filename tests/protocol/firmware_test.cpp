@@ -10,8 +10,8 @@
 #include <fstream>
 #include <iostream>
 
-#include "driver/protocol/custom_driver.h"
 #include "driver/errors/driver_error.h"
+#include "driver/protocol/custom_driver.h"
 #include "outcome.h"
 #include "platform/format.h"
 #include "tools/termsim/termsim.h"

@@ -46,9 +46,14 @@ TEST(UDPClient, EachDatagramIsOneReplyAndEmptyDatagramsAreSkipped) {
   client.Send("\x01");
   ASSERT_EQ(peer.receive(), "\x01");
   peer.reply("");
-  peer.reply(std::string("\x01\x00" "abc", 5));
+  peer.reply(
+      std::string("\x01\x00"
+                  "abc",
+                  5));
   peer.reply("second");
-  EXPECT_EQ(client.Receive(), std::string("\x01\x00" "abc", 5));
+  EXPECT_EQ(client.Receive(), std::string("\x01\x00"
+                                          "abc",
+                                          5));
   EXPECT_EQ(client.Receive(), "second");
 }
 

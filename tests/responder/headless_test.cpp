@@ -1,5 +1,7 @@
 // kavrin --headless end to end: a real process, the driver's real server,
 // and termsim's scanning terminal over TCP and UDP, all on 127.0.0.1.
+#include "responder/headless.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,7 +9,6 @@
 #include "kavrin_process.h"
 #include "platform/cp1251.h"
 #include "platform/format.h"
-#include "responder/headless.h"
 #include "tools/termsim/scanner.h"
 
 namespace mirelo {
@@ -86,12 +87,16 @@ TEST_F(Headless, AnswersFoundAndNotFoundOverTcp) {
   expectAnswer("4601002003004\r\n", "Хлеб Бородинский", "Цена: 62.00 руб.");
   expectAnswer("0000000000000", "Not found", "Not found");
   expectAnswer("4607001234562 ", "Not found", "Not found");
-  expectAnswer(std::string("\x01" "4607001234562", 14), "пустой код", "");
+  expectAnswer(std::string("\x01"
+                           "4607001234562",
+                           14),
+               "пустой код", "");
 
   auto found = kavrin_->waitForLine("code=\"4607001234562\" found");
   ASSERT_TRUE(found);
   EXPECT_NE(found->find(" ip=127.0.0.1 "), std::string::npos) << *found;
-  EXPECT_NE(found->find(ansiToUtf8("line1=\"Молоко 3,2% 1 л\" line2=\"Цена: 89.90 руб.\"")), std::string::npos)
+  EXPECT_NE(found->find(ansiToUtf8("line1=\"Молоко 3,2% 1 л\" line2=\"Цена: 89.90 руб.\"")),
+            std::string::npos)
       << *found;
   auto missing = kavrin_->waitForLine("code=\"0000000000000\" not-found");
   ASSERT_TRUE(missing);
@@ -121,7 +126,8 @@ TEST_F(Headless, AnswersFoundAndNotFoundOverUdp) {
 }
 
 TEST_F(Headless, TheNotFoundLinesComeFromTheSettingsFile) {
-  start(1, kPrices, "[Параметры]\r\nСтрока1=Товар не найден\r\nСтрока2=\"  Спросите продавца\"\r\n");
+  start(1, kPrices,
+        "[Параметры]\r\nСтрока1=Товар не найден\r\nСтрока2=\"  Спросите продавца\"\r\n");
   EXPECT_TRUE(kavrin_->waitForLine(ansiToUtf8("not-found lines \"Товар не найден\"")));
   expectAnswer("1", "Товар не найден", "  Спросите продавца");
   stop();
@@ -172,7 +178,8 @@ TEST_F(Headless, AStandardOutputNobodyReadsDoesNotStopTheService) {
 TEST_F(Headless, SighupReloadsAndAnUnreadableFileKeepsTheOldList) {
   start(1);
   expectAnswer("4601002003004", "Хлеб Бородинский", "Цена: 62.00 руб.");
-  folder_.write("prices.txt", "4601002003004;Хлеб Бородинский;Цена: 64.00 руб.;\r\n777;Новый;1.00;\r\n");
+  folder_.write("prices.txt",
+                "4601002003004;Хлеб Бородинский;Цена: 64.00 руб.;\r\n777;Новый;1.00;\r\n");
   kavrin_->signal(SIGHUP);
   ASSERT_TRUE(kavrin_->waitForLine("kavrin: reloaded 2 rows")) << kavrin_->allOutput();
   expectAnswer("4601002003004", "Хлеб Бородинский", "Цена: 64.00 руб.");
@@ -244,7 +251,9 @@ TEST_F(Headless, BadTerminalsDoNotStopTheService) {
   int garbage = test::connectTo(port_);
   test::writeAll(garbage, std::string("\x00\xFF\x01garbage", 10));
   int leaver = test::connectTo(port_);
-  test::writeAll(leaver, std::string("\xAB\x00" "4607001234562", 15));
+  test::writeAll(leaver, std::string("\xAB\x00"
+                                     "4607001234562",
+                                     15));
   ::close(leaver);
   // A terminal that floods without reading its answers.
   int flood = test::connectTo(port_);
@@ -285,7 +294,9 @@ TEST(RequestLine, QuotesAndEscapesWhatItPrints) {
   record.SenderIP = "127.0.0.1";
   record.Answer = {"12", true, 0, "A", "B"};
   std::string line = formatRequestLine(record);
-  EXPECT_NE(line.find(" id=7 ip=127.0.0.1 code=\"12\" found line1=\"A\" line2=\"B\""), std::string::npos) << line;
+  EXPECT_NE(line.find(" id=7 ip=127.0.0.1 code=\"12\" found line1=\"A\" line2=\"B\""),
+            std::string::npos)
+      << line;
   record.Answer.Found = false;
   EXPECT_NE(formatRequestLine(record).find("\"12\" not-found"), std::string::npos);
 }

@@ -1,8 +1,8 @@
 #pragma once
 // kavrin --headless as a child process on a scratch registry, with its
 // standard output and error collected line by line.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>

@@ -39,7 +39,9 @@ class TempFolder {
     std::ifstream file(path(name), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
   }
-  size_t entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(path_), {})); }
+  size_t entries() const {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(path_), {}));
+  }
 
  private:
   std::string path_;
@@ -65,24 +67,24 @@ TEST_P(ParseText, FollowsTheFileRules) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, ParseText,
-    testing::Values(
-        ParseCase{"written form", "123;Хлеб;12.50;\r\n", {row("123", "Хлеб", "12.50")}},
-        ParseCase{"code only", "123", {row("123")}},
-        ParseCase{"fourth field ignored", "123;A;B;C;", {row("123", "A", "B")}},
-        ParseCase{"empty row", ";;;\r\n", {row("")}},
-        ParseCase{"empty fields stay empty", "x;;y", {row("x", "", "y")}},
-        ParseCase{"two fields", "x;y", {row("x", "y", "")}},
-        ParseCase{"empty file", "", {}},
-        ParseCase{"lone CR LF is one empty row", "\r\n", {row("")}},
-        ParseCase{"LF only", "a\nb\n", {row("a"), row("b")}},
-        ParseCase{"CR only", "a\rb\r", {row("a"), row("b")}},
-        ParseCase{"mixed ends", "a\r\nb\nc\rd", {row("a"), row("b"), row("c"), row("d")}},
-        ParseCase{"LF CR is two ends", "a\n\rb", {row("a"), row(""), row("b")}},
-        ParseCase{"no line end at all", "1;2;3;4;5;6", {row("1", "2", "3")}},
-        ParseCase{"blanks kept", " 1 ; a ;b ;", {row(" 1 ", " a ", "b ")}},
-        ParseCase{"control and high bytes kept",
-                  std::string("\x00\x01\xFF;\x98\x7F;\t\x1F;", 10),
-                  {row(std::string("\x00\x01\xFF", 3), "\x98\x7F", "\t\x1F")}}),
+    testing::Values(ParseCase{"written form", "123;Хлеб;12.50;\r\n", {row("123", "Хлеб", "12.50")}},
+                    ParseCase{"code only", "123", {row("123")}},
+                    ParseCase{"fourth field ignored", "123;A;B;C;", {row("123", "A", "B")}},
+                    ParseCase{"empty row", ";;;\r\n", {row("")}},
+                    ParseCase{"empty fields stay empty", "x;;y", {row("x", "", "y")}},
+                    ParseCase{"two fields", "x;y", {row("x", "y", "")}},
+                    ParseCase{"empty file", "", {}},
+                    ParseCase{"lone CR LF is one empty row", "\r\n", {row("")}},
+                    ParseCase{"LF only", "a\nb\n", {row("a"), row("b")}},
+                    ParseCase{"CR only", "a\rb\r", {row("a"), row("b")}},
+                    ParseCase{
+                        "mixed ends", "a\r\nb\nc\rd", {row("a"), row("b"), row("c"), row("d")}},
+                    ParseCase{"LF CR is two ends", "a\n\rb", {row("a"), row(""), row("b")}},
+                    ParseCase{"no line end at all", "1;2;3;4;5;6", {row("1", "2", "3")}},
+                    ParseCase{"blanks kept", " 1 ; a ;b ;", {row(" 1 ", " a ", "b ")}},
+                    ParseCase{"control and high bytes kept",
+                              std::string("\x00\x01\xFF;\x98\x7F;\t\x1F;", 10),
+                              {row(std::string("\x00\x01\xFF", 3), "\x98\x7F", "\t\x1F")}}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST(PriceFile, WritesEveryCellWithASemicolonAndCrLf) {
@@ -127,14 +129,17 @@ TEST(PriceFile, AFileThatCannotBeReadLeavesTheListAsItWas) {
   TPriceList list({row("1", "a", "b")});
   fs::create_directory(folder.path("dir"));
   mkfifo(folder.path("fifo").c_str(), 0600);
-  for (const std::string& name : {folder.path("missing.txt"), folder.path("dir"), folder.path("fifo")}) {
+  for (const std::string& name :
+       {folder.path("missing.txt"), folder.path("dir"), folder.path("fifo")}) {
     ResultOf result = test::outcome([&] { list.LoadFromFile(name); });
     EXPECT_EQ(result.code, -199) << name;
     EXPECT_NE(result.text.find(name), std::string::npos) << result.text;
     ASSERT_EQ(list.Count(), 1u);
     EXPECT_EQ(list.Find("1"), 0u);
   }
-  EXPECT_NE(test::outcome([&] { list.LoadFromFile(folder.path("fifo")); }).text.find("не является обычным файлом"),
+  EXPECT_NE(test::outcome([&] {
+              list.LoadFromFile(folder.path("fifo"));
+            }).text.find("не является обычным файлом"),
             std::string::npos);
 }
 
@@ -153,7 +158,8 @@ TEST(PriceFile, AFileAboveTheSizeLimitIsRefusedWithoutReadingIt) {
 TEST(PriceFile, AMillionLinesAndAVeryLongLineLoad) {
   TempFolder folder;
   std::string text;
-  for (int i = 0; i < 1'000'000; ++i) text += std::to_string(4600000000000LL + i) + ";Товар;Цена;\n";
+  for (int i = 0; i < 1'000'000; ++i)
+    text += std::to_string(4600000000000LL + i) + ";Товар;Цена;\n";
   std::string longLine(8 * 1024 * 1024, 'x');
   text += "LONG;" + longLine + "\r";  // and a CR-only end
   TPriceList list;
@@ -220,7 +226,8 @@ TEST(PriceFile, ANewFileIsItsOwnersAlone) {
 TEST(PriceFile, SavingIntoAMissingFolderFailsClearly) {
   TempFolder folder;
   TPriceList list({row("1")});
-  ResultOf result = test::outcome([&] { list.SaveToFile(folder.path("no/such/folder/prices.txt")); });
+  ResultOf result =
+      test::outcome([&] { list.SaveToFile(folder.path("no/such/folder/prices.txt")); });
   EXPECT_EQ(result.code, -199);
   EXPECT_NE(result.text.find("no/such/folder/prices.txt"), std::string::npos) << result.text;
 }
@@ -236,20 +243,31 @@ TEST(Barcode, IsCutBeforeItsFirstControlByte) {
   const CutCase cases[] = {
       {"123\r\n", "123"},
       {"123", "123"},
-      {std::string("\x01" "123", 4), ""},
-      {std::string("12\x1F" "3", 4), "12"},
-      {std::string("12\x00" "3", 4), "12"},
+      {std::string("\x01"
+                   "123",
+                   4),
+       ""},
+      {std::string("12\x1F"
+                   "3",
+                   4),
+       "12"},
+      {std::string("12\x00"
+                   "3",
+                   4),
+       "12"},
       {" 12 ", " 12 "},
       {"12\x7F\x80\xFF", "12\x7F\x80\xFF"},
       {"", ""},
       {"\t", ""},
   };
-  for (const CutCase& c : cases) EXPECT_EQ(cutBarcode(c.data), c.barcode) << testing::PrintToString(c.data);
+  for (const CutCase& c : cases)
+    EXPECT_EQ(cutBarcode(c.data), c.barcode) << testing::PrintToString(c.data);
 }
 
 TEST(Answer, TheFirstExactMatchWinsElseTheNotFoundLines) {
-  TPriceList list({row("ABC", "upper", "1"), row("abc ", "trailing blank", "2"), row("123", "first", "3"),
-                   row("123", "second", "4"), row("", "empty code", "5")});
+  TPriceList list({row("ABC", "upper", "1"), row("abc ", "trailing blank", "2"),
+                   row("123", "first", "3"), row("123", "second", "4"),
+                   row("", "empty code", "5")});
   TNotFoundLines notFound{"Нет товара", "Обратитесь к продавцу"};
   struct Case {
     std::string data;
@@ -260,7 +278,9 @@ TEST(Answer, TheFirstExactMatchWinsElseTheNotFoundLines) {
       {"abc", false, "Нет товара"},  // lower case does not match upper case
       {"abc ", true, "trailing blank"},
       {"ABC ", false, "Нет товара"},
-      {"\x02" "123", true, "empty code"},  // cut to empty: the row with the empty code
+      {"\x02"
+       "123",
+       true, "empty code"},  // cut to empty: the row with the empty code
       {"", true, "empty code"},
       {"999", false, "Нет товара"},
   };
@@ -404,7 +424,8 @@ TEST(Index, AgreesWithALinearSearchThroughRandomEdits) {
     }
     for (char c = 'a'; c <= 'f'; ++c) {
       std::string code(1, c);
-      auto it = std::find_if(reference.begin(), reference.end(), [&](const TPriceRow& r) { return r.Code == code; });
+      auto it = std::find_if(reference.begin(), reference.end(),
+                             [&](const TPriceRow& r) { return r.Code == code; });
       std::optional<size_t> expected;
       if (it != reference.end()) expected = static_cast<size_t>(it - reference.begin());
       ASSERT_EQ(list.Find(code), expected) << "step " << step << " code " << code;
@@ -415,7 +436,8 @@ TEST(Index, AgreesWithALinearSearchThroughRandomEdits) {
 TEST(Index, ALoadedListKeepsItsRowsAndAnswersThroughEditsThatMoveItsBytes) {
   TempFolder folder;
   std::string text;
-  for (int i = 0; i < 3000; ++i) text += std::to_string(i % 1000) + ";line " + std::to_string(i) + ";x;y\n";
+  for (int i = 0; i < 3000; ++i)
+    text += std::to_string(i % 1000) + ";line " + std::to_string(i) + ";x;y\n";
   TPriceList list;
   list.LoadFromFile(folder.write("in.txt", text));
   std::vector<TPriceRow> reference = TPriceList::ParseText(text);

@@ -45,7 +45,8 @@ TEST_F(Settings, WritesBothKeysInTheirSectionToAFileOfItsOwnersAlone) {
 TEST_F(Settings, KeepsTheRestOfTheFileAndBlanksAtTheEnds) {
   write("; kept\r\n[Other]\r\nx=1\r\n[ПАРАМЕТРЫ]\r\nстрока1=old\r\n");
   writeNotFoundLines(path_, {"  Нет  ", ""});
-  EXPECT_EQ(read(), "; kept\r\n[Other]\r\nx=1\r\n[ПАРАМЕТРЫ]\r\nстрока1=\"  Нет  \"\r\nСтрока2=\r\n");
+  EXPECT_EQ(read(),
+            "; kept\r\n[Other]\r\nx=1\r\n[ПАРАМЕТРЫ]\r\nстрока1=\"  Нет  \"\r\nСтрока2=\r\n");
   EXPECT_EQ(readNotFoundLines(path_), (TNotFoundLines{"  Нет  ", ""}));
 }
 

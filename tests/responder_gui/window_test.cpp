@@ -32,7 +32,9 @@
 namespace mirelo {
 namespace {
 
-QString q(const char16_t* text) { return QString::fromUtf16(text); }
+QString q(const char16_t* text) {
+  return QString::fromUtf16(text);
+}
 
 class Window : public testing::Test {
  protected:
@@ -97,8 +99,9 @@ TEST_F(Window, ControlsCarryTheirNamesAndCaptions) {
     const char* name;
     const char16_t* caption;
   } controls[] = {
-      {"btnOpenFile", u"Открыть..."}, {"btnSaveFile", u"Сохранить..."}, {"btnAddLine", u"Добавить"},
-      {"btnDelete", u"Удалить"},      {"btnClear", u"Очистить"},        {"btnDriver", u"Драйвер..."},
+      {"btnOpenFile", u"Открыть..."}, {"btnSaveFile", u"Сохранить..."},
+      {"btnAddLine", u"Добавить"},    {"btnDelete", u"Удалить"},
+      {"btnClear", u"Очистить"},      {"btnDriver", u"Драйвер..."},
       {"btnParam", u"Параметры..."},  {"btnClose", u"Закрыть"},
   };
   for (const Control& control : controls) {
@@ -166,7 +169,7 @@ TEST(ColumnLayout, SharesTheRestAndTheLastColumnTakesTheRounding) {
     int client, code, columns, line;
     std::vector<int> widths;
   } cases[] = {
-      {500, 121, 3, 1, {121, 188, 189}},  // W = 377: 188 and the rest, 189
+      {500, 121, 3, 1, {121, 188, 189}},       // W = 377: 188 and the rest, 189
       {500, 121, 4, 1, {121, 125, 125, 126}},  // W = 376
       {243, 121, 3, 1, {121, 60, 60}},
       {100, 121, 3, 1, {121, 0, 0}},  // nothing left
@@ -220,8 +223,9 @@ TEST_F(Window, TheCheckBoxMirrorsTheServerAndAnswersFromTheGrid) {
   EXPECT_TRUE(window->responder().Driver().ServerOpened());
 
   // The scan runs beside Qt's event loop, which drives the driver's.
-  for (auto [barcode, line1] : {std::pair<std::string, std::string>{"4607001234562\r\n", "Молоко 3,2% 1 л"},
-                                {"000", "Not found"}}) {
+  for (auto [barcode, line1] :
+       {std::pair<std::string, std::string>{"4607001234562\r\n", "Молоко 3,2% 1 л"},
+        {"000", "Not found"}}) {
     termsim::ScanResult result;
     std::atomic<bool> done{false};
     std::thread terminal([&, code = barcode] {
@@ -249,7 +253,8 @@ TEST_F(Window, AServerThatCannotOpenLeavesTheBoxClearAndShowsCodeAndText) {
   ASSERT_EQ(errors.size(), 1u);
   TDriverObject& driver = window->responder().Driver();
   EXPECT_NE(driver.ResultCode(), 0);
-  EXPECT_EQ(toAnsi(errors[0]), format("%d, %s", driver.ResultCode(), driver.ResultCodeDescription().c_str()));
+  EXPECT_EQ(toAnsi(errors[0]),
+            format("%d, %s", driver.ResultCode(), driver.ResultCodeDescription().c_str()));
   EXPECT_NE(errors[0].indexOf(QStringLiteral("10048")), -1) << errors[0].toStdString();
 }
 
@@ -341,7 +346,8 @@ TEST_F(Window, TheParametersDialogWritesTheSettingsOnlyOnOk) {
 
   answerParameters(q(u"Нет товара"), q(u"Спросите продавца"), true);
   QTest::mouseClick(window->btnParam, Qt::LeftButton);
-  EXPECT_EQ(readFile("kavrin.ini"), "[Параметры]\r\nСтрока1=Нет товара\r\nСтрока2=Спросите продавца\r\n");
+  EXPECT_EQ(readFile("kavrin.ini"),
+            "[Параметры]\r\nСтрока1=Нет товара\r\nСтрока2=Спросите продавца\r\n");
   EXPECT_EQ(window->notFoundLines().Line2, "Спросите продавца");
   EXPECT_TRUE(errors.empty());
 }

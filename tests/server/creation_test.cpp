@@ -1,10 +1,11 @@
 // Objects made inside the loaded library deliver their events through the
 // program's own message loop: the library shares the program's runtime.
+#include "platform/com/creation.h"
+
 #include <gtest/gtest.h>
 
-#include "mirelo/vistel.h"
 #include "library.h"
-#include "platform/com/creation.h"
+#include "mirelo/vistel.h"
 #include "platform/message_loop.h"
 #include "test_support.h"
 #include "tests/automation/vistel_fixture.h"
@@ -26,8 +27,9 @@ TEST_F(CreationTest, TerminalMessagesArriveThroughTheProgramsLoop) {
   ComPtr<IVistel4> object = createObject<IVistel4>(u"Addin.Vistel");
   ComPtr<test::EventSink> sink(new test::EventSink());
   ComPtr<IConnectionPoint> point;
-  ASSERT_EQ(object.as<IConnectionPointContainer>()->FindConnectionPoint(DIID_IVistelEvents, point.put()),
-            S_OK);
+  ASSERT_EQ(
+      object.as<IConnectionPointContainer>()->FindConnectionPoint(DIID_IVistelEvents, point.put()),
+      S_OK);
   DWORD cookie = 0;
   ASSERT_EQ(point->Advise(static_cast<IDispatch*>(sink.get()), &cookie), S_OK);
   ASSERT_EQ(object->put_ClientIP(u"127.0.0.1"), S_OK);
@@ -44,8 +46,8 @@ TEST_F(CreationTest, TerminalMessagesArriveThroughTheProgramsLoop) {
   ASSERT_EQ(code, 0);
   for (const char* barcode : {"4600000000001", "4600000000002", "4600000000003"})
     terminal.sendTo(static_cast<uint16_t>(port), std::string("\xAB\x00", 2) + barcode);
-  ASSERT_TRUE(MessageLoop::current().runUntil(
-      [&] { return sink->of(DISPID_DataEvent).size() == 3; }, 5000))
+  ASSERT_TRUE(
+      MessageLoop::current().runUntil([&] { return sink->of(DISPID_DataEvent).size() == 3; }, 5000))
       << "the library's messages come through this thread's loop";
   EXPECT_EQ(sink->of(DISPID_DataEvent)[0].data, "4600000000001");
   EXPECT_EQ(sink->of(DISPID_DataEvent)[2].data, "4600000000003");

@@ -2,9 +2,9 @@
 // DllGetClassObject, and DllCanUnloadNow following objects and locks.
 #include <gtest/gtest.h>
 
+#include "library.h"
 #include "mirelo/addin_interfaces.h"
 #include "mirelo/vistel.h"
-#include "library.h"
 #include "platform/com/class_factory.h"
 #include "platform/message_loop.h"
 #include "tests/automation/vistel_fixture.h"
@@ -21,12 +21,14 @@ class ExportsTest : public ::testing::Test {
 
 TEST_F(ExportsTest, OnlyTheFourEntryPointsAreVisible) {
   // Everything else of the driver stays inside.
-  for (const char* hidden : {"_ZN6mirelo9ComServerEv", "_ZN6mirelo12VistelServerEv", "_ZN6mirelo12CreateVistelEv"})
+  for (const char* hidden :
+       {"_ZN6mirelo9ComServerEv", "_ZN6mirelo12VistelServerEv", "_ZN6mirelo12CreateVistelEv"})
     EXPECT_EQ(::dlsym(library.handle(), hidden), nullptr) << hidden;
   // The platform is not the library's own: it is the one runtime of the process.
   Dl_info loop{};
   ASSERT_NE(::dladdr(::dlsym(library.handle(), "_ZN6mirelo11MessageLoop7currentEv"), &loop), 0);
-  EXPECT_NE(std::string(loop.dli_fname).find("libmirelo-runtime.so"), std::string::npos) << loop.dli_fname;
+  EXPECT_NE(std::string(loop.dli_fname).find("libmirelo-runtime.so"), std::string::npos)
+      << loop.dli_fname;
   EXPECT_EQ(::dlsym(library.handle(), "_ZN6mirelo11MessageLoop7currentEv"),
             reinterpret_cast<void*>(&MessageLoop::current));
   Dl_info info{};
@@ -123,8 +125,8 @@ TEST_F(ExportsTest, AnObjectFromTheLibraryIsTheAutomationObject) {
   ASSERT_EQ(object->AddLD(&code), S_OK);
   EXPECT_EQ(code, 0);
   ComPtr<IUnknown> any;
-  for (const IID& iid : {IID_IVistel, IID_IVistel2, IID_IVistel3, IID_IDispatch, IID_ILanguageExtender,
-                         IID_IInitDone, IID_IConnectionPointContainer}) {
+  for (const IID& iid : {IID_IVistel, IID_IVistel2, IID_IVistel3, IID_IDispatch,
+                         IID_ILanguageExtender, IID_IInitDone, IID_IConnectionPointContainer}) {
     EXPECT_EQ(object->QueryInterface(iid, any.putVoid()), S_OK) << guidToString(iid);
   }
 }

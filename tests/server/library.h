@@ -13,7 +13,8 @@ namespace mirelo::test {
 
 // The library the build made, by its canonical path (as registration records it).
 inline std::string libraryPath() {
-  return std::filesystem::weakly_canonical(std::string(MIRELO_BINARY_DIR) + "/lib/libmirelo.so").string();
+  return std::filesystem::weakly_canonical(std::string(MIRELO_BINARY_DIR) + "/lib/libmirelo.so")
+      .string();
 }
 
 class ServerLibrary {
@@ -34,7 +35,9 @@ class ServerLibrary {
   ServerLibrary(const ServerLibrary&) = delete;
   ServerLibrary& operator=(const ServerLibrary&) = delete;
 
-  bool loaded() const { return handle_ && getClassObject && canUnloadNow && registerServer && unregisterServer; }
+  bool loaded() const {
+    return handle_ && getClassObject && canUnloadNow && registerServer && unregisterServer;
+  }
   void* handle() const { return handle_; }
   void close() {
     if (handle_) ::dlclose(handle_);

@@ -7,10 +7,10 @@
 
 #include <sstream>
 
-#include "mirelo/addin_interfaces.h"
 #include "driver/addin/vistel_server.h"
-#include "mirelo/vistel.h"
 #include "library.h"
+#include "mirelo/addin_interfaces.h"
+#include "mirelo/vistel.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/creation.h"
 #include "platform/com/error_info.h"
@@ -181,7 +181,8 @@ TEST_F(RegistrationTest, AFailedRegistrationChangesNothing) {
   }
   EXPECT_EQ(store.root(RegistryRoot::ClassesRoot).subKeyNames(), std::vector<std::string>{});
   // A path the store cannot hold is refused rather than stored wrongly.
-  EXPECT_THROW(VistelServer().UpdateRegistry(store, true, "/opt/\xE4\xB8\xAD/libmirelo.so"), Exception);
+  EXPECT_THROW(VistelServer().UpdateRegistry(store, true, "/opt/\xE4\xB8\xAD/libmirelo.so"),
+               Exception);
   EXPECT_EQ(store.root(RegistryRoot::ClassesRoot).subKeyNames(), std::vector<std::string>{});
 }
 
@@ -223,7 +224,8 @@ TEST_F(RegistrationTest, TheToolRegistersAndUnregistersALibrary) {
 TEST_F(RegistrationTest, AnUnregisteredClassComesFromTheLibraryBesideTheRuntime) {
   void* out = nullptr;
   EXPECT_EQ(createObject(u"Addin.Vistel", IID_IDispatch, &out), REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(defaultServerPath(kVistelLibrary), test::libraryPath()) << "both sit in lib/ of the build";
+  EXPECT_EQ(defaultServerPath(kVistelLibrary), test::libraryPath())
+      << "both sit in lib/ of the build";
   EXPECT_EQ(defaultServerPath("/opt/x/libmirelo.so"), "/opt/x/libmirelo.so");
   {
     ComPtr<ILanguageExtender> object = createVistelObject<ILanguageExtender>();
@@ -266,7 +268,8 @@ TEST_F(RegistrationTest, ABrokenRegistrationFailsClearly) {
   ASSERT_EQ(GetErrorInfo(0, error.put()), S_OK);
   BSTR text;
   error->GetDescription(&text);
-  EXPECT_NE(wideToUtf8(text).find("/nonexistent/libmirelo.so"), std::string::npos) << wideToUtf8(text);
+  EXPECT_NE(wideToUtf8(text).find("/nonexistent/libmirelo.so"), std::string::npos)
+      << wideToUtf8(text);
 
   // A library without the entry point.
   Dl_info sqlite{};

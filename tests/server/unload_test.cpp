@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "mirelo/vistel.h"
 #include "library.h"
+#include "mirelo/vistel.h"
 #include "platform/com/class_factory.h"
 #include "platform/com/creation.h"
 #include "test_support.h"
@@ -19,7 +19,8 @@ namespace {
 int threadCount() {
   int count = 0;
   std::error_code error;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error))
+  for ([[maybe_unused]] const auto& entry :
+       std::filesystem::directory_iterator("/proc/self/task", error))
     ++count;
   return count;
 }
@@ -102,7 +103,8 @@ TEST_F(UnloadTest, TheLibraryLeavesMemoryOnceItsThreadsHaveEnded) {
         std::thread user([] { createAndRelease(0); });
         user.join();
         {
-          test::ServerLibrary library;  // load and unload once more, from a thread that never used it
+          test::ServerLibrary
+              library;  // load and unload once more, from a thread that never used it
         }
         bool mapped = ::dlopen(test::libraryPath().c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr;
         std::exit(mapped ? 1 : 0);

@@ -47,8 +47,8 @@ TEST(FieldTypeName, NamesEveryTypeAndUnknownOnes) {
   struct Case {
     int type;
     const char* name;
-  } cases[] = {{0, "число"}, {1, "строка"}, {2, "IP адрес"}, {3, "неизвестен"},
-               {255, "неизвестен"}};
+  } cases[] = {
+      {0, "число"}, {1, "строка"}, {2, "IP адрес"}, {3, "неизвестен"}, {255, "неизвестен"}};
   for (const auto& c : cases) EXPECT_EQ(fieldTypeName(static_cast<uint8_t>(c.type)), c.name);
 }
 
@@ -146,15 +146,15 @@ TEST(DecodeFieldLimit, LittleEndianBySize) {
 TEST(DecodeFieldLimit, FiveAndSixBytesStayWithin32Bits) {
   EXPECT_EQ(decodeFieldLimit(ftNumber, 5, bytes({0x10, 0, 0, 0, 0, 0xAA})), 0x10);
   EXPECT_EQ(decodeFieldLimit(ftNumber, 5, bytes({0, 0, 0, 0, 1, 0})), INT32_MAX);
-  EXPECT_EQ(decodeFieldLimit(ftNumber, 6, bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})),
-            INT32_MAX);
+  EXPECT_EQ(decodeFieldLimit(ftNumber, 6, bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})), INT32_MAX);
 }
 
 TEST(DecodeFieldLimit, ImpossibleSizeIsInvalidData) {
   std::string area(6, '\0');
   for (uint8_t type : {ftNumber, ftIPAddress}) {
     for (int size : {7, 40, 255}) {
-      ResultOf result = failureOf([&] { decodeFieldLimit(type, static_cast<uint8_t>(size), area); });
+      ResultOf result =
+          failureOf([&] { decodeFieldLimit(type, static_cast<uint8_t>(size), area); });
       EXPECT_EQ(result.code, ResultCode::InvalidData);
       EXPECT_EQ(result.text, "Устройство вернуло неверные данные");
     }
@@ -474,9 +474,15 @@ std::string totalData(const TFields& fields, std::mt19937& random, int pattern) 
   std::string data(length, '\0');
   for (auto& b : data) {
     switch (pattern) {
-      case 0: b = '\0'; break;
-      case 1: b = '\xFF'; break;
-      default: b = static_cast<char>(random() & 0xFF); break;
+      case 0:
+        b = '\0';
+        break;
+      case 1:
+        b = '\xFF';
+        break;
+      default:
+        b = static_cast<char>(random() & 0xFF);
+        break;
     }
   }
   return data;

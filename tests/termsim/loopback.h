@@ -20,7 +20,9 @@ namespace termsim_test {
 
 using mirelo::test::loopback;
 
-inline uint16_t localPort(int fd) { return mirelo::test::boundPort(fd); }
+inline uint16_t localPort(int fd) {
+  return mirelo::test::boundPort(fd);
+}
 
 // "BB 00 1A" -> bytes.
 inline std::string bytes(std::string_view hex) {

@@ -209,16 +209,18 @@ const Subcommand kSubcommands[] = {
     {"run", "mirelo [--json] run ITEM...", kRunHelp, runItems},
     {"shell", "mirelo [--json] shell", kShellHelp, runShell},
     {"help", "mirelo help [SUBCOMMAND]", kHelpHelp, runHelp},
-    {"devices", "mirelo devices [list|add|set|rename|select|delete] ...", kDevicesHelp, nullptr, runDevicesCommand},
+    {"devices", "mirelo devices [list|add|set|rename|select|delete] ...", kDevicesHelp, nullptr,
+     runDevicesCommand},
     {"server", "mirelo server [show|set] ...", kServerHelp, nullptr, runServerCommand},
     {"status", "mirelo status [--device N]", kStatusHelp, nullptr, runStatusCommand},
-    {"search", "mirelo search [--mask ADDR] [--seconds S] [--all-types|--vistel-only]", kSearchHelp, nullptr,
-     runSearchCommand},
+    {"search", "mirelo search [--mask ADDR] [--seconds S] [--all-types|--vistel-only]", kSearchHelp,
+     nullptr, runSearchCommand},
     {"firmware", "mirelo firmware [--device N] FILE", kFirmwareHelp, nullptr, runFirmwareCommand},
-    {"tables", "mirelo tables [--device N] list|show TABLE|export FILE|import FILE", kTablesHelp, nullptr,
-     runTablesCommand},
+    {"tables", "mirelo tables [--device N] list|show TABLE|export FILE|import FILE", kTablesHelp,
+     nullptr, runTablesCommand},
     {"dump", "mirelo dump [--device N] --memory CODE FILE", kDumpHelp, nullptr, runDumpCommand},
-    {"display", "mirelo display [--device N] LINE1 [LINE2]", kDisplayHelp, nullptr, runDisplayCommand},
+    {"display", "mirelo display [--device N] LINE1 [LINE2]", kDisplayHelp, nullptr,
+     runDisplayCommand},
     {"set-ip", "mirelo set-ip [--device N] ADDRESS", kSetIpHelp, nullptr, runSetIpCommand},
     {"lock", "mirelo lock [--device N]", kLockHelp, nullptr, runLockCommand},
     {"unlock", "mirelo unlock [--device N]", kUnlockHelp, nullptr, runUnlockCommand},
@@ -350,8 +352,8 @@ std::string unmark(const std::string& arg) {
 
 // Options may stand anywhere before the name of a command for people, and
 // after the names of run, shell and help: no item begins with '-'.
-int runCliOn(const std::vector<std::string>& args, LineInput& input, std::ostream& out, std::ostream& err,
-             bool outIsTerminal) {
+int runCliOn(const std::vector<std::string>& args, LineInput& input, std::ostream& out,
+             std::ostream& err, bool outIsTerminal) {
   bool json = false;
   CLI::App app;
   app.set_help_flag();
@@ -414,20 +416,23 @@ int runCliOn(const std::vector<std::string>& args, LineInput& input, std::ostrea
 
 }  // namespace
 
-int runCli(const std::vector<std::string>& args, LineInput& input, std::ostream& out, std::ostream& err) {
+int runCli(const std::vector<std::string>& args, LineInput& input, std::ostream& out,
+           std::ostream& err) {
   // No control character of a value reaches the output as it is.
   EscapingStream safeOut(out), safeErr(err);
   return runCliOn(args, input, safeOut, safeErr, false);
 }
 
-int runCli(const std::vector<std::string>& args, int inputFd, std::ostream& out, std::ostream& err) {
+int runCli(const std::vector<std::string>& args, int inputFd, std::ostream& out,
+           std::ostream& err) {
   FdLineInput input(inputFd);
   EscapingStream safeOut(out), safeErr(err);
   // Progress bars only where a person watches the program's own output.
   return runCliOn(args, input, safeOut, safeErr, &out == &std::cout && ::isatty(STDOUT_FILENO));
 }
 
-int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+           std::ostream& err) {
   StreamLineInput input(in);
   return runCli(args, input, out, err);
 }

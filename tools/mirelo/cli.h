@@ -22,10 +22,12 @@ namespace mirelo::shell {
 
 // args: the arguments after the program name, UTF-8. shell reads its lines
 // from input; the other subcommands ignore it.
-int runCli(const std::vector<std::string>& args, LineInput& input, std::ostream& out, std::ostream& err);
+int runCli(const std::vector<std::string>& args, LineInput& input, std::ostream& out,
+           std::ostream& err);
 // shell reads a descriptor, polled together with the message loop.
 int runCli(const std::vector<std::string>& args, int inputFd, std::ostream& out, std::ostream& err);
 // shell reads a stream; the message loop runs between lines.
-int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
+int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+           std::ostream& err);
 
 }  // namespace mirelo::shell

@@ -28,13 +28,15 @@ std::string unmark(std::string text) {
 bool sameLetters(std::string_view text, std::string_view lower) {
   if (text.size() != lower.size()) return false;
   for (size_t i = 0; i < text.size(); ++i)
-    if ((text[i] >= 'A' && text[i] <= 'Z' ? text[i] - 'A' + 'a' : text[i]) != lower[i]) return false;
+    if ((text[i] >= 'A' && text[i] <= 'Z' ? text[i] - 'A' + 'a' : text[i]) != lower[i])
+      return false;
   return true;
 }
 
 }  // namespace
 
-CommandLine::CommandLine(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs) {
+CommandLine::CommandLine(const std::vector<std::string>& args,
+                         const std::vector<OptionSpec>& specs) {
   CLI::App app;
   app.set_help_flag();
   app.allow_extras();
@@ -100,8 +102,7 @@ std::optional<std::string> CommandLine::value(std::string_view name) const {
 
 void CommandLine::requirePositional(size_t min, size_t max, const char* what) const {
   if (positional_.size() < min) throw UsageError(std::string("missing ") + what);
-  if (positional_.size() > max)
-    throw UsageError("unexpected argument '" + positional_[max] + "'");
+  if (positional_.size() > max) throw UsageError("unexpected argument '" + positional_[max] + "'");
 }
 
 std::optional<int32_t> CommandLine::integer(std::string_view name, int32_t min, int32_t max) const {
@@ -131,7 +132,8 @@ int32_t parseBounded(std::string_view text, int32_t min, int32_t max, const std:
   } catch (const UsageError& e) {
     throw UsageError(what + ": " + e.what());
   }
-  if (value < min || value > max) throw UsageError(format("%s must be %d to %d", what.c_str(), min, max));
+  if (value < min || value > max)
+    throw UsageError(format("%s must be %d to %d", what.c_str(), min, max));
   return value;
 }
 
@@ -148,12 +150,13 @@ bool isDottedAddress(std::string_view text) {
 
 int32_t parseSeconds(std::string_view text, int32_t maxSeconds, const std::string& what) {
   auto fail = [&]() -> int32_t {
-    throw UsageError(format("%s takes seconds from 0 to %d (for example 2 or 0.5), not '%s'", what.c_str(),
-                            maxSeconds, std::string(text).c_str()));
+    throw UsageError(format("%s takes seconds from 0 to %d (for example 2 or 0.5), not '%s'",
+                            what.c_str(), maxSeconds, std::string(text).c_str()));
   };
   size_t point = text.find('.');
   std::string_view whole = text.substr(0, point);
-  std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  std::string_view fraction =
+      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
   if (whole.empty() || whole.size() > 6 || fraction.size() > 3) fail();
   if (point != std::string_view::npos && fraction.empty()) fail();
   int64_t ms = 0;

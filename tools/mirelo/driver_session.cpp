@@ -20,9 +20,14 @@ std::string failureLine(int32_t code, const std::string& text, const std::string
 }  // namespace
 
 DriverFailure::DriverFailure(int32_t code, const std::string& text, const std::string& context)
-    : std::runtime_error(failureLine(code, text, context)), code_(code), text_(text), context_(context) {}
+    : std::runtime_error(failureLine(code, text, context)),
+      code_(code),
+      text_(text),
+      context_(context) {}
 
-std::string DriverFailure::line() const { return what(); }
+std::string DriverFailure::line() const {
+  return what();
+}
 
 DriverFailure failureOf(const std::exception& error) {
   if (auto* failure = dynamic_cast<const DriverFailure*>(&error)) return *failure;
@@ -30,11 +35,13 @@ DriverFailure failureOf(const std::exception& error) {
   return DriverFailure(result.code, ansiToUtf8(result.text));
 }
 
-int runGuarded(const CommandContext& context, const char* command, const std::function<int()>& body) {
+int runGuarded(const CommandContext& context, const char* command,
+               const std::function<int()>& body) {
   try {
     return body();
   } catch (const UsageError& e) {
-    context.err << "mirelo: " << e.what() << "\nRun 'mirelo " << command << " --help' for its usage.\n";
+    context.err << "mirelo: " << e.what() << "\nRun 'mirelo " << command
+                << " --help' for its usage.\n";
     context.err.flush();
     return 2;
   } catch (const DriverFailure& e) {
@@ -55,7 +62,9 @@ int printHelp(const CommandContext& context, const char* help) {
   return 0;
 }
 
-const char* protocolName(int32_t protocol) { return protocol == 0 ? "UDP" : protocol == 1 ? "TCP" : "?"; }
+const char* protocolName(int32_t protocol) {
+  return protocol == 0 ? "UDP" : protocol == 1 ? "TCP" : "?";
+}
 
 DriverSession::DriverSession() : dispatch_(createVistelObject<IDispatch>()) {
   check(dispatch_->QueryInterface(IID_IVistel4, object_.putVoid()));
@@ -165,7 +174,8 @@ void DriverSession::selectNumber(int32_t number) {
     write(&IVistel4::put_LDNumber, number);
   } catch (const DriverFailure& failure) {
     // The object selects before it applies the device.
-    if (readInt(&IVistel4::get_LDNumber) != number) throw failure.within(format("logical device %d", number));
+    if (readInt(&IVistel4::get_LDNumber) != number)
+      throw failure.within(format("logical device %d", number));
   }
 }
 

@@ -30,7 +30,9 @@ class DriverFailure : public std::runtime_error {
   const std::string& context() const { return context_; }
   // "(code) text", after "context: " when there is a context.
   std::string line() const;
-  DriverFailure within(const std::string& context) const { return DriverFailure(code_, text_, context); }
+  DriverFailure within(const std::string& context) const {
+    return DriverFailure(code_, text_, context);
+  }
 
  private:
   int32_t code_;
@@ -44,7 +46,8 @@ DriverFailure failureOf(const std::exception& error);
 // Runs a command body: UsageError prints "mirelo: message" and the hint to
 // --help and gives 2; DriverFailure, the driver's exceptions and other
 // failures print "mirelo: ..." and give 1.
-int runGuarded(const CommandContext& context, const char* command, const std::function<int()>& body);
+int runGuarded(const CommandContext& context, const char* command,
+               const std::function<int()>& body);
 // Prints help (Windows-1251) as UTF-8 and gives 0.
 int printHelp(const CommandContext& context, const char* help);
 

@@ -81,7 +81,8 @@ int dumpCommand(const CommandContext& context) {
       try {
         session.checkResultCode();
       } catch (const DriverFailure& failure) {
-        throw failure.within(format("reading block %d of ", blocks) + memoryName + ", dump not written");
+        throw failure.within(format("reading block %d of ", blocks) + memoryName +
+                             ", dump not written");
       }
     }
     int32_t count = session.readInt(&IVistel4::get_DataBlockCount);
@@ -103,8 +104,8 @@ int dumpCommand(const CommandContext& context) {
   } catch (const Exception& error) {
     throw std::runtime_error(ansiToUtf8(error.what()));
   }
-  context.out << format("Wrote %d blocks (%d bytes) to %s in ", blocks, static_cast<int>(image.size()),
-                        path.c_str())
+  context.out << format("Wrote %d blocks (%d bytes) to %s in ", blocks,
+                        static_cast<int>(image.size()), path.c_str())
               << ProgressMeter::clockText(meter.elapsed()) << ".\n";
   context.out.flush();
   return 0;

@@ -40,7 +40,8 @@ HRESULT EventSink::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) {
   return E_NOTIMPL;
 }
 
-HRESULT EventSink::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) {
+HRESULT EventSink::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
+                                 DISPID* rgDispId) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   if (cNames == 0) return S_OK;
   if (!rgszNames || !rgDispId) return E_INVALIDARG;
@@ -52,8 +53,9 @@ HRESULT EventSink::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, 
   return rgDispId[0] == DISPID_UNKNOWN || cNames > 1 ? DISP_E_UNKNOWNNAME : S_OK;
 }
 
-HRESULT EventSink::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags, DISPPARAMS* pDispParams,
-                          VARIANT* pVarResult, EXCEPINFO*, UINT* puArgErr) {
+HRESULT EventSink::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
+                          DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO*,
+                          UINT* puArgErr) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   if (!(wFlags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
   if (!pDispParams || (pDispParams->cArgs && !pDispParams->rgvarg)) return E_INVALIDARG;
@@ -88,11 +90,14 @@ EventConnection::EventConnection(IUnknown& object, IUnknown& sink) {
   if (FAILED(hr)) {
     cookie_ = 0;
     point_ = nullptr;
-    throw std::runtime_error(format("cannot connect to the object's events (%s)", hresultMessage(hr).c_str()));
+    throw std::runtime_error(
+        format("cannot connect to the object's events (%s)", hresultMessage(hr).c_str()));
   }
 }
 
-EventConnection::~EventConnection() { disconnect(); }
+EventConnection::~EventConnection() {
+  disconnect();
+}
 
 void EventConnection::disconnect() {
   if (point_ && cookie_) point_->Unadvise(cookie_);

@@ -47,7 +47,8 @@ constexpr size_t kBlockSize = 256;
 // into programming mode and out again and pass for a successful update).
 size_t checkedFileSize(const std::string& path) {
   uintmax_t size = requireReadableFile(path, "firmware file");
-  if (size == 0) throw std::runtime_error("the firmware file '" + path + "' is empty: nothing to load");
+  if (size == 0)
+    throw std::runtime_error("the firmware file '" + path + "' is empty: nothing to load");
   return static_cast<size_t>(size);
 }
 
@@ -109,7 +110,8 @@ int firmwareCommand(const CommandContext& context) {
   SoftFileNameGuard fileName(session);
   session.write(&IVistel4::put_SoftFileName, objectPath);
 
-  context.out << format("Loading %s (%d bytes, %d blocks) into ", path.c_str(), static_cast<int>(size), blocks)
+  context.out << format("Loading %s (%d bytes, %d blocks) into ", path.c_str(),
+                        static_cast<int>(size), blocks)
               << summary << '\n';
   context.out.flush();
   meter.emplace(context.out, context.outIsTerminal, "blocks");
@@ -126,9 +128,10 @@ int firmwareCommand(const CommandContext& context) {
     try {
       session.checkResultCode();
     } catch (const DriverFailure& failure) {
-      throw failure.within(progress->confirmed > 0
-                               ? format("loading the firmware (after %d of %d blocks)", progress->confirmed, blocks)
-                               : std::string("loading the firmware"));
+      throw failure.within(
+          progress->confirmed > 0
+              ? format("loading the firmware (after %d of %d blocks)", progress->confirmed, blocks)
+              : std::string("loading the firmware"));
     }
   }
   context.out << "Firmware loaded in " << ProgressMeter::clockText(meter->elapsed()) << ".\n";

@@ -155,9 +155,13 @@ bool ItemRunner::run(const Item& item) {
   return false;
 }
 
-void ItemRunner::processMessages() { MessageLoop::current().processMessages(); }
+void ItemRunner::processMessages() {
+  MessageLoop::current().processMessages();
+}
 
-void ItemRunner::runMessageLoop(int ms) { runMessageLoopFor(ms); }
+void ItemRunner::runMessageLoop(int ms) {
+  runMessageLoopFor(ms);
+}
 
 void runMessageLoopFor(int ms) {
   using Clock = std::chrono::steady_clock;
@@ -165,7 +169,8 @@ void runMessageLoopFor(int ms) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
   loop.processMessages();
   for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) break;
     loop.waitAndProcess(static_cast<int>(left));
   }

@@ -10,17 +10,32 @@ std::string jsonString(std::u16string_view text) {
   std::u16string escaped = u"\"";
   for (char16_t c : text) {
     switch (c) {
-      case u'"': escaped += u"\\\""; break;
-      case u'\\': escaped += u"\\\\"; break;
-      case u'\b': escaped += u"\\b"; break;
-      case u'\f': escaped += u"\\f"; break;
-      case u'\n': escaped += u"\\n"; break;
-      case u'\r': escaped += u"\\r"; break;
-      case u'\t': escaped += u"\\t"; break;
+      case u'"':
+        escaped += u"\\\"";
+        break;
+      case u'\\':
+        escaped += u"\\\\";
+        break;
+      case u'\b':
+        escaped += u"\\b";
+        break;
+      case u'\f':
+        escaped += u"\\f";
+        break;
+      case u'\n':
+        escaped += u"\\n";
+        break;
+      case u'\r':
+        escaped += u"\\r";
+        break;
+      case u'\t':
+        escaped += u"\\t";
+        break;
       default:
         // Every control character as \u: no line of output carries one.
         if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
-          for (char d : format("\\u%.4x", static_cast<unsigned>(c))) escaped += static_cast<char16_t>(d);
+          for (char d : format("\\u%.4x", static_cast<unsigned>(c)))
+            escaped += static_cast<char16_t>(d);
         } else {
           escaped += c;
         }
@@ -30,7 +45,9 @@ std::string jsonString(std::u16string_view text) {
   return wideToUtf8(escaped);
 }
 
-std::string jsonStringUtf8(std::string_view utf8) { return jsonString(utf8ToWide(utf8)); }
+std::string jsonStringUtf8(std::string_view utf8) {
+  return jsonString(utf8ToWide(utf8));
+}
 
 std::string jsonValue(const Variant& value) {
   switch (value.type()) {

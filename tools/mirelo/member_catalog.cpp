@@ -38,9 +38,10 @@ MemberCatalog::MemberCatalog(IDispatch& object) {
     if (!member) {
       BSTR name, help;
       check(info->GetDocumentation(desc.memid, &name, &help, nullptr, nullptr), "GetDocumentation");
-      members_.push_back(MemberInfo{wideToUtf8(name), wideToUtf8(help), desc.memid,
-                                    desc.invkind == INVOKE_FUNC ? MemberKind::Method : MemberKind::Property,
-                                    VT_EMPTY, false, false});
+      members_.push_back(
+          MemberInfo{wideToUtf8(name), wideToUtf8(help), desc.memid,
+                     desc.invkind == INVOKE_FUNC ? MemberKind::Method : MemberKind::Property,
+                     VT_EMPTY, false, false});
       keys_.push_back(Keys{wideToAnsi(name), wideToAnsi(help)});
       member = &members_.back();
     }

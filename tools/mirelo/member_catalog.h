@@ -15,8 +15,8 @@ namespace mirelo::shell {
 enum class MemberKind { Method, Property };
 
 struct MemberInfo {
-  std::string name;   // English, UTF-8 (as output lines print it)
-  std::string help;   // UTF-8; empty for a member without a help string
+  std::string name;  // English, UTF-8 (as output lines print it)
+  std::string help;  // UTF-8; empty for a member without a help string
   DISPID dispid = DISPID_UNKNOWN;
   MemberKind kind = MemberKind::Method;
   // A method's result (VT_I4: a result code, VT_VOID: none); a property's

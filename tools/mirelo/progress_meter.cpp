@@ -25,8 +25,8 @@ std::string ProgressMeter::clockText(Clock::duration duration) {
   long long seconds = std::chrono::duration_cast<std::chrono::seconds>(duration).count();
   if (seconds < 0) seconds = 0;
   if (seconds >= 3600)
-    return format("%d:%.2d:%.2d", static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
-                  static_cast<int>(seconds % 60));
+    return format("%d:%.2d:%.2d", static_cast<int>(seconds / 3600),
+                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
   return format("%d:%.2d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
 }
 
@@ -65,12 +65,14 @@ void ProgressMeter::drawBar(int done) {
   if (total_ > 0) {
     int filled = static_cast<int>(static_cast<long long>(done) * kBarWidth / total_);
     if (filled > kBarWidth) filled = kBarWidth;
-    line += '[' + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(kBarWidth - filled), '.') + ']';
+    line += '[' + std::string(static_cast<size_t>(filled), '#') +
+            std::string(static_cast<size_t>(kBarWidth - filled), '.') + ']';
     line += format("  %d/%d %s  %3d%%", done, total_, units_.c_str(),
                    static_cast<int>(static_cast<long long>(done) * 100 / total_));
     Clock::time_point now = now_();
     if (done > firstDone_ && done < total_)
-      line += "  " + clockText((now - firstTime_) * (total_ - done) / (done - firstDone_)) + " left";
+      line +=
+          "  " + clockText((now - firstTime_) * (total_ - done) / (done - firstDone_)) + " left";
     else if (done > 0 && done < total_)
       line += "  " + clockText((now - start_) * (total_ - done) / done) + " left";
     else

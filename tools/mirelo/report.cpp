@@ -23,7 +23,11 @@ void Report::readFailed(const std::string& name, const std::u16string& message) 
 
 void Report::called(const std::string& name, int32_t code, const std::u16string& description) {
   if (json_)
-    line(JsonObject().textUtf8("call", name).number("code", code).text("description", description).str());
+    line(JsonObject()
+             .textUtf8("call", name)
+             .number("code", code)
+             .text("description", description)
+             .str());
   else
     line(name + ": " + std::to_string(code) + " " + escapeText(description));
 }
@@ -52,7 +56,11 @@ void Report::failed(const char* what, const std::string& name, const std::u16str
 
 void Report::dataEvent(int32_t senderId, const std::u16string& data) {
   if (json_)
-    line(JsonObject().textUtf8("event", "DataEvent").number("SenderID", senderId).text("Data", data).str());
+    line(JsonObject()
+             .textUtf8("event", "DataEvent")
+             .number("SenderID", senderId)
+             .text("Data", data)
+             .str());
   else
     line("DataEvent: SenderID=" + std::to_string(senderId) + " Data=" + escapeText(data));
 }

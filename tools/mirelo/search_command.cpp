@@ -7,8 +7,8 @@
 
 #include "mirelo/vistel.h"
 #include "platform/cp1251.h"
-#include "platform/sockets.h"
 #include "platform/format.h"
+#include "platform/sockets.h"
 #include "tools/mirelo/command_line.h"
 #include "tools/mirelo/commands.h"
 #include "tools/mirelo/driver_session.h"
@@ -17,7 +17,8 @@
 
 namespace mirelo::shell {
 
-const char* const kSearchHelp = R"HELP(Usage: mirelo search [--mask ADDR] [--seconds S] [--all-types | --vistel-only]
+const char* const kSearchHelp =
+    R"HELP(Usage: mirelo search [--mask ADDR] [--seconds S] [--all-types | --vistel-only]
                      [--local-port P] [--remote-port P]
 
 Finds terminals without knowing their addresses: sends the terminals'
@@ -70,8 +71,10 @@ struct FoundTerminal {
 
 class SearchSink final : public ComObject<IVistelSearchSink> {
  public:
-  explicit SearchSink(std::function<void(const FoundTerminal&)> onFound) : onFound_(std::move(onFound)) {}
-  HRESULT Found(const BSTR& ipAddress, LONG port, LONG serialNumber, LONG, const BSTR& typeName) override {
+  explicit SearchSink(std::function<void(const FoundTerminal&)> onFound)
+      : onFound_(std::move(onFound)) {}
+  HRESULT Found(const BSTR& ipAddress, LONG port, LONG serialNumber, LONG,
+                const BSTR& typeName) override {
     try {
       onFound_({wideToAnsi(ipAddress), port, serialNumber, wideToAnsi(typeName)});
     } catch (...) {
@@ -111,7 +114,8 @@ int searchCommand(const CommandContext& context) {
   int32_t remotePort = line.integer("--remote-port", 1, 65535).value_or(kRemotePort);
 
   if (fallsBackToBroadcast(mask)) {
-    context.err << "mirelo: '" << mask << "' is not an IPv4 address: the request goes to the limited broadcast "
+    context.err << "mirelo: '" << mask
+                << "' is not an IPv4 address: the request goes to the limited broadcast "
                 << kBroadcastAddress << '\n';
     context.err.flush();
   }
@@ -122,15 +126,17 @@ int searchCommand(const CommandContext& context) {
     throw DriverFailure(-199, "the driver object offers no terminal search");
   size_t count = 0;
   ComPtr<SearchSink> sink(new SearchSink([&](const FoundTerminal& device) {
-    if (count++ == 0) context.out << format(kRowFormat, "IP address", "Port", "Serial", "Type") << '\n';
-    context.out << ansiToUtf8(format(kRowFormat, device.ipAddress.c_str(), std::to_string(device.port).c_str(),
-                                     std::to_string(device.serialNumber).c_str(), device.typeName.c_str()))
+    if (count++ == 0)
+      context.out << format(kRowFormat, "IP address", "Port", "Serial", "Type") << '\n';
+    context.out << ansiToUtf8(format(
+                       kRowFormat, device.ipAddress.c_str(), std::to_string(device.port).c_str(),
+                       std::to_string(device.serialNumber).c_str(), device.typeName.c_str()))
                 << '\n';
     context.out.flush();
   }));
   LONG code = 0;
-  search->StartSearch(ansiToWide(mask), localPort, remotePort, line.has("--vistel-only") ? VARIANT_FALSE : VARIANT_TRUE,
-                      sink.get(), &code);
+  search->StartSearch(ansiToWide(mask), localPort, remotePort,
+                      line.has("--vistel-only") ? VARIANT_FALSE : VARIANT_TRUE, sink.get(), &code);
   if (code != 0) {
     try {
       session.checkResultCode();
@@ -141,7 +147,8 @@ int searchCommand(const CommandContext& context) {
   runMessageLoopFor(waitMs);
   search->StopSearch();
   context.out << (count == 0 ? std::string("No terminal answered.")
-                             : format("%d terminal%s answered.", static_cast<int>(count), count == 1 ? "" : "s"))
+                             : format("%d terminal%s answered.", static_cast<int>(count),
+                                      count == 1 ? "" : "s"))
               << '\n';
   context.out.flush();
   return 0;

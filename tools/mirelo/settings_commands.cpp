@@ -80,8 +80,11 @@ Examples:
 
 namespace {
 
-constexpr OptionSpec kSettingOptions[] = {
-    {"--address", true}, {"--port", true}, {"--protocol", true}, {"--timeout", true}, {"--repeat-count", true}};
+constexpr OptionSpec kSettingOptions[] = {{"--address", true},
+                                          {"--port", true},
+                                          {"--protocol", true},
+                                          {"--timeout", true},
+                                          {"--repeat-count", true}};
 
 // The connection settings a command line gives, checked.
 struct DeviceSettings {
@@ -94,7 +97,8 @@ struct DeviceSettings {
   explicit DeviceSettings(const CommandLine& line) {
     address = line.value("--address");
     if (address && !isDottedAddress(*address))
-      throw UsageError("--address takes an IPv4 address such as 192.168.0.166, not '" + *address + "'");
+      throw UsageError("--address takes an IPv4 address such as 192.168.0.166, not '" + *address +
+                       "'");
     port = line.integer("--port", 1, 65535);
     protocol = line.protocol("--protocol");
     // The driver keeps the low 16 bits of a timeout and refuses 0.
@@ -119,11 +123,13 @@ struct DeviceSettings {
 };
 
 // Every action accepts only the options it uses.
-CommandLine devicesLine(const std::vector<std::string>& args, bool withDevice, bool withName, bool withSettings) {
+CommandLine devicesLine(const std::vector<std::string>& args, bool withDevice, bool withName,
+                        bool withSettings) {
   std::vector<OptionSpec> specs;
   if (withDevice) specs.push_back({"--device", true});
   if (withName) specs.push_back({"--name", true});
-  if (withSettings) specs.insert(specs.end(), std::begin(kSettingOptions), std::end(kSettingOptions));
+  if (withSettings)
+    specs.insert(specs.end(), std::begin(kSettingOptions), std::end(kSettingOptions));
   return CommandLine(args, specs);
 }
 
@@ -140,7 +146,8 @@ const char* const kRowFormat = "%s %2s  %-20s  %-15s  %5s  %-3s  %7s  %7s";
 // columns line up), converted to UTF-8.
 std::string deviceRow(DriverSession& session, bool current) {
   auto number = [](int32_t value) { return std::to_string(value); };
-  std::string row = format(kRowFormat, current ? "*" : " ", number(session.readInt(&IVistel4::get_LDNumber)).c_str(),
+  std::string row = format(kRowFormat, current ? "*" : " ",
+                           number(session.readInt(&IVistel4::get_LDNumber)).c_str(),
                            wideToAnsi(session.readText(&IVistel4::get_LDName)).c_str(),
                            wideToAnsi(session.readText(&IVistel4::get_ClientIP)).c_str(),
                            number(session.readInt(&IVistel4::get_ClientPort)).c_str(),
@@ -153,7 +160,9 @@ std::string deviceRow(DriverSession& session, bool current) {
 int listDevices(const CommandContext& context, DriverSession& session) {
   int32_t current = session.readInt(&IVistel4::get_LDIndex);
   int32_t count = session.readInt(&IVistel4::get_LDCount);
-  context.out << format(kRowFormat, " ", "No", "Name", "Address", "Port", "Via", "Timeout", "Repeats") << '\n';
+  context.out << format(kRowFormat, " ", "No", "Name", "Address", "Port", "Via", "Timeout",
+                        "Repeats")
+              << '\n';
   for (int32_t index = 0; index < count; ++index) {
     session.selectIndex(index);
     context.out << deviceRow(session, index == current) << '\n';
@@ -172,9 +181,13 @@ void onDevice(DriverSession& session, std::optional<int32_t> number, Change chan
   session.restoreDevice();
 }
 
-std::optional<int32_t> deviceOption(const CommandLine& line) { return line.integer("--device", 1, 99); }
+std::optional<int32_t> deviceOption(const CommandLine& line) {
+  return line.integer("--device", 1, 99);
+}
 
-int32_t deviceNumber(const std::string& text) { return parseBounded(text, 1, 99, "the device number"); }
+int32_t deviceNumber(const std::string& text) {
+  return parseBounded(text, 1, 99, "the device number");
+}
 
 void printDevice(const CommandContext& context, DriverSession& session, const char* what) {
   context.out << what << ' ' << session.deviceSummary()
@@ -223,7 +236,8 @@ int devicesCommand(const CommandContext& context) {
     line.requirePositional(0, 0, "");
     DeviceSettings settings(line);
     if (!settings.any())
-      throw UsageError("set needs at least one of --address, --port, --protocol, --timeout, --repeat-count");
+      throw UsageError(
+          "set needs at least one of --address, --port, --protocol, --timeout, --repeat-count");
     std::optional<int32_t> number = deviceOption(line);
     DriverSession session;
     onDevice(session, number, [&] {
@@ -290,10 +304,12 @@ int devicesCommand(const CommandContext& context) {
 
 void printServer(const CommandContext& context, DriverSession& session) {
   context.out << "Server port: " << session.readInt(&IVistel4::get_ServerPort) << '\n'
-              << "Server protocol: " << protocolName(session.readInt(&IVistel4::get_ServerProtocol)) << '\n'
+              << "Server protocol: " << protocolName(session.readInt(&IVistel4::get_ServerProtocol))
+              << '\n'
               << "Log: " << (session.readBool(&IVistel4::get_LogEnabled) ? "on" : "off") << '\n'
               << "Log file: " << wideToUtf8(session.readText(&IVistel4::get_LogFileName)) << '\n'
-              << "Firmware file: " << wideToUtf8(session.readText(&IVistel4::get_SoftFileName)) << '\n';
+              << "Firmware file: " << wideToUtf8(session.readText(&IVistel4::get_SoftFileName))
+              << '\n';
   context.out.flush();
 }
 
@@ -316,7 +332,8 @@ int serverCommand(const CommandContext& context) {
     return 0;
   }
   if (action != "set") throw UsageError("unknown action '" + action + "' (show, set)");
-  CommandLine line(args, {{"--port", true}, {"--protocol", true}, {"--log", true}, {"--log-file", true}});
+  CommandLine line(args,
+                   {{"--port", true}, {"--protocol", true}, {"--log", true}, {"--log-file", true}});
   if (line.help()) return printHelp(context, kServerHelp);
   line.requirePositional(0, 0, "");
   std::optional<int32_t> port = line.integer("--port", 1, 65535);
@@ -326,7 +343,8 @@ int serverCommand(const CommandContext& context) {
   if (std::optional<std::string> path = line.value("--log-file")) {
     if (path->empty()) throw UsageError("--log-file needs a path");
     // Every program that reads the settings must find the same file.
-    std::u16string absolute = utf8Text(std::filesystem::absolute(*path).lexically_normal().string());
+    std::u16string absolute =
+        utf8Text(std::filesystem::absolute(*path).lexically_normal().string());
     requireWindows1251(absolute);
     logFile = absolute;
   }

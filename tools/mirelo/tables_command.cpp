@@ -1,9 +1,9 @@
 // mirelo tables: a terminal's settings tables through the driver's table
 // transfer (the automation interface, as the table dialogs use it) and table
 // files in the dialogs' format, so files move between the two freely.
+#include "client/table_transfer.h"
 #include "driver/errors/driver_error.h"
 #include "driver/tables/table_records.h"
-#include "client/table_transfer.h"
 #include "driver/tables/tables.h"
 #include "platform/cp1251.h"
 #include "platform/format.h"
@@ -91,7 +91,8 @@ int listTables(const CommandContext& context, DriverSession& session) {
   const char* const row = "%3s  %-40s  %4s  %6s";
   context.out << format(row, "No", "Name", "Rows", "Fields") << '\n';
   for (TTable* table : tables)
-    context.out << format("%3d  ", table->Number()) + ansiToUtf8(format("%-40s", table->Name().c_str())) +
+    context.out << format("%3d  ", table->Number()) +
+                       ansiToUtf8(format("%-40s", table->Name().c_str())) +
                        format("  %4d  %6d", table->RowCount(), table->FieldCount())
                 << '\n';
   context.out << format("%d tables.", tables.Count()) << '\n';
@@ -106,20 +107,23 @@ int showTable(const CommandContext& context, DriverSession& session, int32_t num
   for (TTable* candidate : tables)
     if (candidate->Number() == number) table = candidate;
   if (!table)
-    throw std::runtime_error(format("the terminal has no table %d (it has %d tables, numbered from 0)", number,
-                                    tables.Count()));
+    throw std::runtime_error(
+        format("the terminal has no table %d (it has %d tables, numbered from 0)", number,
+               tables.Count()));
   try {
     ReadOneTable(session.object(), *table);
   } catch (const std::exception& error) {
     throw failureOf(error).within("reading " + tableTitle(*table));
   }
   context.out << format("Table %d (", table->Number()) << shown(table->Name()) << ")"
-              << format(": %d rows, %d fields a row", table->RowCount(), table->FieldCount()) << '\n';
+              << format(": %d rows, %d fields a row", table->RowCount(), table->FieldCount())
+              << '\n';
   const char* const header = "%3s  %5s  %-30s  %-8s  %-25s  %s";
   context.out << format(header, "Row", "Field", "Name", "Type", "Range", "Value") << '\n';
   for (TField* field : table->Fields()) {
-    std::string range = field->FieldType() == ftString ? format("%d bytes", field->Size())
-                                                       : field->MinValueStr() + " .. " + field->MaxValueStr();
+    std::string range = field->FieldType() == ftString
+                            ? format("%d bytes", field->Size())
+                            : field->MinValueStr() + " .. " + field->MaxValueStr();
     context.out << format("%3d  %5d  ", field->Row(), field->Number())
                 << ansiToUtf8(format("%-30s  %-8s  %-25s  ", field->Name().c_str(),
                                      fieldTypeName(field->FieldType()).c_str(), range.c_str()))
@@ -137,7 +141,8 @@ int exportTables(const CommandContext& context, DriverSession& session, const st
   tables.SaveToFile(path);
   int fields = 0;
   for (TTable* table : tables) fields += table->Fields().Count();
-  context.out << format("Saved %d tables (%d fields) to %s", tables.Count(), fields, path.c_str()) << '\n';
+  context.out << format("Saved %d tables (%d fields) to %s", tables.Count(), fields, path.c_str())
+              << '\n';
   context.out.flush();
   return 0;
 }
@@ -149,22 +154,27 @@ void reportCoverage(const CommandContext& context, TTables& tables, const std::s
   std::vector<std::string> sections = file.ReadSections();
   int count = tables.Count();
   if (static_cast<int>(sections.size()) < count)
-    context.out << format("Note: the file has %d sections for %d tables; the last %d keep the terminal's values.",
-                          static_cast<int>(sections.size()), count, count - static_cast<int>(sections.size()))
+    context.out << format(
+                       "Note: the file has %d sections for %d tables; the last %d keep the "
+                       "terminal's values.",
+                       static_cast<int>(sections.size()), count,
+                       count - static_cast<int>(sections.size()))
                 << '\n';
   if (static_cast<int>(sections.size()) > count)
     context.out << format("Note: the file has %d sections for %d tables; the last %d are ignored.",
-                          static_cast<int>(sections.size()), count, static_cast<int>(sections.size()) - count)
+                          static_cast<int>(sections.size()), count,
+                          static_cast<int>(sections.size()) - count)
                 << '\n';
   for (int i = 0; i < count && i < static_cast<int>(sections.size()); ++i) {
     TTable& table = *tables.Items(i);
     int lines = static_cast<int>(file.ReadSection(sections[static_cast<size_t>(i)]).size());
     int fields = table.Fields().Count();
     if (lines == fields) continue;
-    context.out << "Note: section [" << ansiToUtf8(sections[static_cast<size_t>(i)]) << "] for " << tableTitle(table)
-                << format(" has %d values for %d fields; ", lines, fields)
-                << (lines < fields ? format("the last %d keep the terminal's values.", fields - lines)
-                                   : format("the last %d are ignored.", lines - fields))
+    context.out << "Note: section [" << ansiToUtf8(sections[static_cast<size_t>(i)]) << "] for "
+                << tableTitle(table) << format(" has %d values for %d fields; ", lines, fields)
+                << (lines < fields
+                        ? format("the last %d keep the terminal's values.", fields - lines)
+                        : format("the last %d are ignored.", lines - fields))
                 << '\n';
   }
 }
@@ -195,9 +205,9 @@ void validateChanges(TTables& tables, const std::vector<std::vector<std::string>
       try {
         encodeFieldValue(copy);
       } catch (const std::exception& error) {
-        throw failureOf(error).within(tableTitle(table) + format(", row %d, field %d (", field.Row(), field.Number()) +
-                                      shown(field.Name()) + "), value '" + shown(field.Value()) +
-                                      "'; nothing was written");
+        throw failureOf(error).within(
+            tableTitle(table) + format(", row %d, field %d (", field.Row(), field.Number()) +
+            shown(field.Name()) + "), value '" + shown(field.Value()) + "'; nothing was written");
       }
     }
   }
@@ -218,10 +228,12 @@ int importTables(const CommandContext& context, DriverSession& session, const st
   } catch (const std::exception& error) {
     // The object's current table is the one being written.
     int32_t table = session.readInt(&IVistel4::get_TableNumber);
-    throw failureOf(error).within(format("writing table %d (the tables before it were written)", table));
+    throw failureOf(error).within(
+        format("writing table %d (the tables before it were written)", table));
   }
   connection.close();
-  context.out << format("Wrote %d tables from %s to ", tables.Count(), path.c_str()) << connection.summary() << '\n';
+  context.out << format("Wrote %d tables from %s to ", tables.Count(), path.c_str())
+              << connection.summary() << '\n';
   context.out.flush();
   return 0;
 }
@@ -250,7 +262,8 @@ int tablesCommand(const CommandContext& context) {
     const std::string& path = line.positional()[1];
     DriverSession session;
     session.useDevice(device);
-    return action == "export" ? exportTables(context, session, path) : importTables(context, session, path);
+    return action == "export" ? exportTables(context, session, path)
+                              : importTables(context, session, path);
   }
   throw UsageError("unknown action '" + action + "' (list, show, export, import)");
 }

@@ -93,7 +93,9 @@ namespace {
 
 constexpr size_t kDisplayWidth = 30;
 
-const char* yesNo(bool value) { return value ? "yes" : "no"; }
+const char* yesNo(bool value) {
+  return value ? "yes" : "no";
+}
 
 int statusCommand(const CommandContext& context) {
   CommandLine line(context.args, {{"--device", true}});
@@ -119,7 +121,8 @@ int statusCommand(const CommandContext& context) {
       << "Serial number: " << session.readInt(&IVistel4::get_SerialNumber) << '\n'
       << format("Status flags: %d (0x%.2X)", flags, static_cast<unsigned>(flags)) << '\n'
       << "Locked: " << yesNo(session.readBool(&IVistel4::get_IsDeviceLocked)) << '\n'
-      << "Settings table error: " << yesNo(session.readBool(&IVistel4::get_IsSetupTableError)) << '\n'
+      << "Settings table error: " << yesNo(session.readBool(&IVistel4::get_IsSetupTableError))
+      << '\n'
       << "MAC address: " << wideToUtf8(session.readText(&IVistel4::get_MAC)) << '\n'
       << format("Firm ID: %d (0x%.6X)", firmId, static_cast<unsigned>(firmId)) << '\n';
   out.flush();
@@ -156,7 +159,8 @@ int setIpCommand(const CommandContext& context) {
   line.requirePositional(1, 1, "the new address");
   const std::string& address = line.positional()[0];
   if (!isDottedAddress(address))
-    throw UsageError("the new address must be an IPv4 address such as 192.168.0.170, not '" + address + "'");
+    throw UsageError("the new address must be an IPv4 address such as 192.168.0.170, not '" +
+                     address + "'");
   std::optional<int32_t> device = line.integer("--device", 1, 99);
   DriverSession session;
   TerminalConnection connection(session, device);

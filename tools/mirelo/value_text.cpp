@@ -25,10 +25,18 @@ std::string escapeText(std::u16string_view text) {
   escaped.reserve(text.size());
   for (char16_t c : text) {
     switch (c) {
-      case u'\\': escaped += u"\\\\"; break;
-      case u'\r': escaped += u"\\r"; break;
-      case u'\n': escaped += u"\\n"; break;
-      case u'\t': escaped += u"\\t"; break;
+      case u'\\':
+        escaped += u"\\\\";
+        break;
+      case u'\r':
+        escaped += u"\\r";
+        break;
+      case u'\n':
+        escaped += u"\\n";
+        break;
+      case u'\t':
+        escaped += u"\\t";
+        break;
       default:
         // C0, DEL, and the one C1 control a Windows-1251 byte gives (0x98).
         if (c < 0x20 || c == 0x7F || c == 0x98) {
@@ -54,7 +62,8 @@ void requireWindows1251(std::u16string_view text) {
   for (char16_t c : text) {
     std::u16string_view one(&c, 1);
     if (ansiToWide(wideToAnsi(one)) == one) continue;
-    if (c >= 0xD800 && c <= 0xDFFF) throw UsageError("a character beyond U+FFFF has no Windows-1251 byte");
+    if (c >= 0xD800 && c <= 0xDFFF)
+      throw UsageError("a character beyond U+FFFF has no Windows-1251 byte");
     throw UsageError(format("'%s' (U+%.4X) has no Windows-1251 byte", wideToUtf8(one).c_str(),
                             static_cast<unsigned>(c)));
   }
@@ -72,10 +81,18 @@ std::u16string unescapeText(std::string_view utf8) {
     if (i + 1 >= utf8.size()) throw UsageError("a text ends with a lone '\\' (write '\\\\')");
     char kind = utf8[i + 1];
     switch (kind) {
-      case '\\': text += u'\\'; break;
-      case 'r': text += u'\r'; break;
-      case 'n': text += u'\n'; break;
-      case 't': text += u'\t'; break;
+      case '\\':
+        text += u'\\';
+        break;
+      case 'r':
+        text += u'\r';
+        break;
+      case 'n':
+        text += u'\n';
+        break;
+      case 't':
+        text += u'\t';
+        break;
       case 'x': {
         int high = i + 2 < utf8.size() ? hexDigitValue(utf8[i + 2]) : -1;
         int low = i + 3 < utf8.size() ? hexDigitValue(utf8[i + 3]) : -1;
@@ -99,7 +116,8 @@ std::u16string unescapeText(std::string_view utf8) {
 int32_t parseInteger(std::string_view input) {
   std::string_view text = trimBlanks(input);
   auto fail = [input]() -> int32_t {
-    throw UsageError("'" + std::string(input) + "' is not an integer (decimal, or hexadecimal with 0x)");
+    throw UsageError("'" + std::string(input) +
+                     "' is not an integer (decimal, or hexadecimal with 0x)");
   };
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     std::string_view digits = text.substr(2);
@@ -171,7 +189,8 @@ std::string formatValue(const Variant& value) {
     default: {
       // Anything else the object might hand out is shown as its text form.
       Variant text(value);
-      if (FAILED(text.changeType(VT_BSTR))) return format("<type %u>", static_cast<unsigned>(value.type()));
+      if (FAILED(text.changeType(VT_BSTR)))
+        return format("<type %u>", static_cast<unsigned>(value.type()));
       return escapeText(text.bstrVal);
     }
   }

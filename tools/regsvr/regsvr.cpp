@@ -74,8 +74,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
   HRESULT hr = function();
   if (FAILED(hr)) {
-    err << "mirelo-regsvr: " << entry << " in " << path << " failed: "
-        << format("0x%.8X", static_cast<unsigned>(hr)) << " " << hresultMessage(hr) << "\n";
+    err << "mirelo-regsvr: " << entry << " in " << path
+        << " failed: " << format("0x%.8X", static_cast<unsigned>(hr)) << " " << hresultMessage(hr)
+        << "\n";
     return 1;
   }
   if (!silent) out << entry << " in " << path << " succeeded.\n";

@@ -5,6 +5,8 @@
 // runs against a simulated terminal on 127.0.0.1 and a scratch registry.
 //
 //   mirelo-screenshots OUTPUT_FOLDER
+#include "driver/dialogs/dialogs.h"
+
 #include <stdlib.h>
 
 #include <QApplication>
@@ -20,7 +22,6 @@
 #include "driver/addin/ole_1c.h"
 #include "driver/dialogs/control_window.h"
 #include "driver/dialogs/dialog_support.h"
-#include "driver/dialogs/dialogs.h"
 #include "driver/dialogs/fm_device.h"
 #include "driver/dialogs/fm_page.h"
 #include "driver/dialogs/fm_params.h"
