@@ -42,6 +42,7 @@
 #include <thread>
 #include <vector>
 
+#include "kavrin_service.h"
 #include "mirelo/vistel.h"
 #include "platform/cp1251.h"
 #include "responder/price_list.h"
@@ -52,7 +53,6 @@ namespace {
 using namespace mirelo;
 using Clock = std::chrono::steady_clock;
 
-const std::string kKavrin = std::string(MIRELO_BINARY_DIR) + "/responder/kavrin";
 const std::string kBarcode = "4607001234562";
 constexpr int kConcurrencies[] = {1, 16, 256};
 constexpr size_t kAnswerSize = 63;
@@ -211,78 +211,21 @@ class PlainServer {
 
 // ---- kavrin ----
 
-class Kavrin {
+class Kavrin : public bench::KavrinService {
  public:
   // kavrin --headless on the driver's stored settings; with lines, its
   // request lines go to /dev/null (written as in service, not read).
-  Kavrin(const std::string& folder, const std::string& prices, int32_t protocol,
-         bool lines = false) {
-    for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
-      port_ = freePort(protocol);
-      storeSettings(protocol, port_);
-      std::string log = folder + "/kavrin.err";
-      std::vector<std::string> args = {kKavrin, "--headless", "--prices",
-                                       prices,  "--settings", folder + "/none.ini"};
-      if (!lines) args.push_back("--quiet");
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      pid_t pid = fork();
-      if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        int err = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        dup2(null, 1);
-        dup2(err, 2);
-        execv(kKavrin.c_str(), argv.data());
-        _exit(127);
-      }
-      Clock::time_point start = Clock::now();
-      while (secondsSince(start) < 30) {
-        if (termsim::scan("127.0.0.1", port_, kBarcode, protocol == 0, 200).ok) {
-          pid_ = pid;
-          break;
-        }
-        int status;
-        if (waitpid(pid, &status, WNOHANG) == pid) break;  // a port taken meanwhile: try another
-        usleep(10000);
-      }
-      if (pid_ < 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-    }
-    if (pid_ < 0) throw std::runtime_error("kavrin did not start (see " + folder + "/kavrin.err)");
-  }
-  ~Kavrin() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-      std::fprintf(stderr, "kavrin ended with status %d\n", status);
-  }
-  uint16_t port() const { return port_; }
-  pid_t pid() const { return pid_; }
+  Kavrin(const std::string& folder, const std::string& prices, int32_t protocol, bool lines = false)
+      : KavrinService(folder, prices, setup(protocol, lines)) {}
 
  private:
-  static uint16_t freePort(int32_t protocol) {
-    int fd = socket(AF_INET, (protocol == 1 ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    uint16_t port = boundPort(fd);
-    close(fd);
-    return port;
+  static bench::KavrinSetup setup(int32_t protocol, bool lines) {
+    bench::KavrinSetup setup;
+    setup.udp = protocol == 0;
+    setup.quiet = !lines;
+    setup.probe = kBarcode;
+    return setup;
   }
-  static void storeSettings(int32_t protocol, uint16_t port) {
-    ComPtr<IVistel4> object = createVistelObject<IVistel4>();
-    LONG result = 0;
-    object->put_ServerProtocol(protocol);
-    object->put_ServerPort(port);
-    object->SaveParams(&result);
-    if (result != 0) throw std::runtime_error("cannot store the server settings");
-  }
-
-  pid_t pid_ = -1;
-  uint16_t port_ = 0;
 };
 
 // ---- load ----

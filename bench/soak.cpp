@@ -42,6 +42,7 @@
 #include <thread>
 #include <vector>
 
+#include "kavrin_service.h"
 #include "mirelo/vistel.h"
 #include "platform/cp1251.h"
 #include "tools/termsim/scanner.h"
@@ -51,7 +52,6 @@ namespace {
 using namespace mirelo;
 using Clock = std::chrono::steady_clock;
 
-const std::string kKavrin = std::string(MIRELO_BINARY_DIR) + "/responder/kavrin";
 constexpr size_t kAnswerSize = 63;
 
 [[noreturn]] void failSystem(const char* what) {
@@ -68,16 +68,6 @@ sockaddr_in loopback(uint16_t port, uint32_t host = INADDR_LOOPBACK) {
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(host);
   return address;
-}
-
-uint16_t freePort(bool udp) {
-  int fd = socket(AF_INET, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
-  sockaddr_in address = loopback(0);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 // The code of terminal i and the first line its row answers with.
@@ -137,65 +127,16 @@ class Latencies {
 
 // ---- kavrin ----
 
-struct KavrinSetup {
-  bool udp = false;
-  rlim_t descriptors = 0;  // 0: as inherited; else soft and hard limit
-  std::string log;         // the driver's log file; "" leaves logging off
-};
+using bench::KavrinSetup;
 
-class Kavrin {
+// kavrin with what the soak watches of it: memory and descriptors.
+class Kavrin : public bench::KavrinService {
  public:
-  Kavrin(const std::string& folder, const std::string& prices, const KavrinSetup& setup) {
-    for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
-      port_ = freePort(setup.udp);
-      storeSettings(setup, port_);
-      std::string err = folder + "/kavrin.err";
-      std::vector<std::string> args = {kKavrin, "--headless", "--prices",
-                                       prices,  "--settings", folder + "/none.ini"};
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      pid_t pid = fork();
-      if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        dup2(null, 1);
-        dup2(errFd, 2);
-        if (setup.descriptors) {
-          rlimit limit{setup.descriptors, setup.descriptors};
-          setrlimit(RLIMIT_NOFILE, &limit);
-        }
-        execv(kKavrin.c_str(), argv.data());
-        _exit(127);
-      }
-      Clock::time_point start = Clock::now();
-      while (secondsSince(start) < 20) {
-        if (termsim::scan("127.0.0.1", port_, codeOf(0), setup.udp, 200).ok) {
-          pid_ = pid;
-          break;
-        }
-        int status;
-        if (waitpid(pid, &status, WNOHANG) == pid) break;
-        usleep(20000);
-      }
-      if (pid_ < 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-    }
-    if (pid_ < 0) throw std::runtime_error("kavrin did not start (see " + folder + "/kavrin.err)");
-  }
-  ~Kavrin() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-      std::printf("   kavrin ended with status %d\n", status);
-  }
-  uint16_t port() const { return port_; }
+  Kavrin(const std::string& folder, const std::string& prices, KavrinSetup setup)
+      : KavrinService(folder, prices, withProbe(setup)) {}
 
   double residentMiB() const {
-    std::ifstream file("/proc/" + std::to_string(pid_) + "/statm");
+    std::ifstream file("/proc/" + std::to_string(pid()) + "/statm");
     long pages = 0, resident = 0;
     file >> pages >> resident;
     return static_cast<double>(resident * sysconf(_SC_PAGESIZE)) / 1048576.0;
@@ -204,7 +145,7 @@ class Kavrin {
     int count = 0;
     std::error_code error;
     for (auto it =
-             std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", error);
+             std::filesystem::directory_iterator("/proc/" + std::to_string(pid()) + "/fd", error);
          !error && it != std::filesystem::directory_iterator(); it.increment(error))
       ++count;
     return count;
@@ -217,19 +158,12 @@ class Kavrin {
   }
 
  private:
-  static void storeSettings(const KavrinSetup& setup, uint16_t port) {
-    ComPtr<IVistel4> object = createVistelObject<IVistel4>();
-    LONG result = 0;
-    object->put_ServerProtocol(setup.udp ? 0 : 1);
-    object->put_ServerPort(port);
-    object->put_LogFileName(ansiToWide(utf8ToAnsi(setup.log)));
-    object->put_LogEnabled(setup.log.empty() ? VARIANT_FALSE : VARIANT_TRUE);
-    object->SaveParams(&result);
-    if (result != 0) throw std::runtime_error("cannot store the server settings");
+  // As in service: the request lines are written (to /dev/null).
+  static KavrinSetup withProbe(KavrinSetup setup) {
+    setup.quiet = false;
+    setup.probe = codeOf(0);
+    return setup;
   }
-
-  pid_t pid_ = -1;
-  uint16_t port_ = 0;
 };
 
 // ---- TCP terminals in a closed loop ----
@@ -520,7 +454,9 @@ void flood(const std::string& folder, const Options&) {
   std::printf("flood: UDP scans from %d source addresses a round, beside one real terminal\n",
               kSources);
   std::string prices = writePriceList(folder + "/flood.txt", 100);
-  Kavrin kavrin(folder, prices, {true, 0, ""});
+  KavrinSetup setup;
+  setup.udp = true;
+  Kavrin kavrin(folder, prices, setup);
   UdpTerminal real(kavrin.port());
   std::string message = termsim::terminalMessage(codeOf(1));
   std::printf("   before:    %s\n", kavrin.state().c_str());
@@ -554,7 +490,10 @@ void idle(const std::string& folder, const Options&) {
               static_cast<int>(kLimit));
   std::string prices = writePriceList(folder + "/idle.txt", 100);
   std::string log = folder + "/driver.log";
-  Kavrin kavrin(folder, prices, {false, kLimit, log});
+  KavrinSetup setup;
+  setup.descriptors = kLimit;
+  setup.log = log;
+  Kavrin kavrin(folder, prices, setup);
   Terminals real(kavrin.port(), 8);
   real.run(1);
   std::printf("   before:          %s\n", kavrin.state().c_str());
