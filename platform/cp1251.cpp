@@ -89,33 +89,59 @@ char wideCharToAnsi(char32_t c) {
 
 }  // namespace
 
+// Every byte's character, looked up without a branch.
+constexpr std::array<char16_t, 256> kWide = [] {
+  std::array<char16_t, 256> table{};
+  for (int b = 0; b < 256; ++b)
+    table[b] = b < 0x80    ? static_cast<char16_t>(b)
+               : b >= 0xC0 ? static_cast<char16_t>(0x0410 + (b - 0xC0))
+                           : kHigh[b - 0x80];
+  return table;
+}();
+
 char16_t ansiToWide(unsigned char b) {
-  if (b < 0x80) return b;
-  if (b >= 0xC0) return static_cast<char16_t>(0x0410 + (b - 0xC0));
-  return kHigh[b - 0x80];
+  return kWide[b];
 }
 
 // Both directions write into a string sized beforehand: every text crossing
-// the automation boundary goes through them.
-std::u16string ansiToWide(std::string_view text) {
-  std::u16string out(text.size(), u'\0');
+// the automation boundary goes through them. The "into" forms reuse the
+// target's memory, so a text set on every answer costs no allocation.
+void ansiToWide(std::string_view text, std::u16string& out) {
+  out.resize(text.size());
   char16_t* to = out.data();
   for (char c : text) *to++ = ansiToWide(static_cast<unsigned char>(c));
+}
+
+std::u16string ansiToWide(std::string_view text) {
+  std::u16string out;
+  ansiToWide(text, out);
   return out;
 }
 
-std::string wideToAnsi(std::u16string_view text) {
-  std::string out(text.size(), '\0');
+void wideToAnsi(std::u16string_view text, std::string& out) {
+  out.resize(text.size());
   char* to = out.data();
-  for (size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    // A surrogate pair is one character with no byte: one '?'.
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF)
-      ++i;
-    *to++ = wideCharToAnsi(c);
+  const char16_t* from = text.data();
+  const char16_t* const end = from + text.size();
+  while (from < end) {
+    char16_t c = *from++;
+    // Latin and the Russian alphabet, most text, take one test each.
+    if (c < 0x80) {
+      *to++ = static_cast<char>(c);
+    } else if (c >= 0x0410 && c <= 0x044F) {
+      *to++ = static_cast<char>(c - 0x0410 + 0xC0);
+    } else {
+      // A surrogate pair is one character with no byte: one '?'.
+      if (c >= 0xD800 && c <= 0xDBFF && from < end && *from >= 0xDC00 && *from <= 0xDFFF) ++from;
+      *to++ = wideCharToAnsi(c);
+    }
   }
   out.resize(static_cast<size_t>(to - out.data()));
+}
+
+std::string wideToAnsi(std::u16string_view text) {
+  std::string out;
+  wideToAnsi(text, out);
   return out;
 }
 

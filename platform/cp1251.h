@@ -11,6 +11,9 @@ namespace mirelo {
 char16_t ansiToWide(unsigned char byte);
 std::u16string ansiToWide(std::string_view text);
 std::string wideToAnsi(std::u16string_view text);
+// The same into out, reusing its memory.
+void ansiToWide(std::string_view text, std::u16string& out);
+void wideToAnsi(std::u16string_view text, std::string& out);
 
 // UTF-8 for terminals and command lines. Invalid UTF-8 becomes '?'.
 std::string ansiToUtf8(std::string_view text);

@@ -347,7 +347,9 @@ void MessageLoop::updateWatch(int socket) {
 }
 
 void MessageLoop::flushWatches() {
-  std::vector<int> dirty;
+  // Swapped with a kept vector: both keep their memory from round to round.
+  std::vector<int>& dirty = flushing_;
+  dirty.clear();
   dirty.swap(dirty_);
   for (int socket : dirty) {
     auto found = watches_.find(socket);

@@ -131,6 +131,7 @@ class MessageLoop {
   bool signaled_ = false;   // the eventfd holds a count
   int dispatching_ = 0;     // depth of delivery on the owning thread
   std::vector<int> dirty_;  // sockets whose epoll mask waits for flushWatches
+  std::vector<int> flushing_;
   std::unordered_map<uint64_t, MessageWindow*> windows_;
   std::unordered_map<int, std::unique_ptr<Watch>> watches_;
   std::unordered_map<int, std::unique_ptr<Timer>> timers_;  // by timerfd

@@ -11,6 +11,33 @@
 namespace mirelo {
 namespace {
 
+// The argument vectors of finished calls, kept on their thread for the next
+// ones: the puts made for every answered scan then allocate nothing. They
+// are emptied when given back, so no value outlives its call.
+class ArgumentLease {
+ public:
+  explicit ArgumentLease(DispatchCall& call) : call_(call) {
+    auto& spare = spares();
+    if (spare.empty()) return;
+    call_.args = std::move(spare.back());
+    spare.pop_back();
+  }
+  ~ArgumentLease() {
+    call_.args.clear();  // may release objects, which may make calls of their own
+    auto& spare = spares();
+    if (spare.size() < 8 && call_.args.capacity() <= 16) spare.push_back(std::move(call_.args));
+  }
+  ArgumentLease(const ArgumentLease&) = delete;
+  ArgumentLease& operator=(const ArgumentLease&) = delete;
+
+ private:
+  static std::vector<std::vector<Variant>>& spares() {
+    thread_local std::vector<std::vector<Variant>> vectors;
+    return vectors;
+  }
+  DispatchCall& call_;
+};
+
 bool isParameterType(VARTYPE vt) {
   VARTYPE base = vt & ~VT_BYREF;
   return (base == VT_VARIANT || isValueType(base)) && base != VT_EMPTY && base != VT_NULL;
@@ -448,6 +475,7 @@ HRESULT DispatchTable::invoke(const MemberInvoker& invoker, DISPID dispIdMember,
   const DispatchMember& member = members()[static_cast<size_t>(index)];
 
   DispatchCall call{member, {}, {}, lcid};
+  ArgumentLease lease(call);
   std::vector<int> positions;
   HRESULT hr = convertArguments(member, *pDispParams, positions, call, puArgErr);
   if (FAILED(hr)) return hr;
@@ -501,6 +529,7 @@ HRESULT DispatchTable::callWith(const MemberInvoker& invoker, DISPID dispid, INV
   if (index < 0) return DISP_E_MEMBERNOTFOUND;
   const DispatchMember& member = members()[static_cast<size_t>(index)];
   DispatchCall call{member, {}, {}, LOCALE_USER_DEFAULT};
+  ArgumentLease lease(call);
   bool byReference = false;
   for (const DispatchParam& param : member.params)
     byReference = byReference || (param.type & VT_BYREF);
@@ -540,10 +569,14 @@ HRESULT DispatchTable::callWith(const MemberInvoker& invoker, DISPID dispid, INV
     if (member.result != VT_VOID && member.result != VT_VARIANT)
       oleCheck(call.result.changeType(member.result));
   } catch (...) {
-    return reportCurrentException(type().iid, source());
+    return reportCurrentFailure();
   }
   if (result) *result = std::move(call.result);
   return S_OK;
+}
+
+HRESULT DispatchTable::reportCurrentFailure() const {
+  return reportCurrentException(type().iid, source());
 }
 
 HRESULT DispatchTable::call(const MemberInvoker& invoker, DISPID dispid, INVOKEKIND kind,

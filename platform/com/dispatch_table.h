@@ -126,6 +126,9 @@ class DispatchTable {
   // already (they are left empty): for arguments made for the call.
   HRESULT callTaking(const MemberInvoker& invoker, DISPID dispid, INVOKEKIND kind,
                      std::span<Variant> args, Variant* result) const;
+  // The status of a member that raised, the exception made the thread's
+  // error information, as call reports it: for members run without the table.
+  HRESULT reportCurrentFailure() const;
 
   // A type description (TKIND_DISPATCH) of this table: GetTypeAttr,
   // GetFuncDesc, GetNames, GetDocumentation, GetIDsOfNames, Invoke (through
