@@ -232,14 +232,6 @@ LONG TVistel::fail(int32_t code, const std::string& text) {
   return code;
 }
 
-HRESULT TVistel::slotMethod(DISPID id, LONG* value) {
-  if (!value) return E_POINTER;
-  Variant result;
-  HRESULT hr = callMember(id, INVOKE_FUNC, {}, &result);
-  if (SUCCEEDED(hr)) *value = result.toInt();
-  return hr;
-}
-
 template <class T>
 HRESULT TVistel::slotGet(DISPID id, T* value) {
   if (!value) return E_POINTER;
@@ -635,14 +627,15 @@ LONG TVistel::DoUpdateSoft() {
 BSTR TVistel::GetLine1() {
   return wide(line1_);
 }
+// The answer's lines are set for every scan: converted in place.
 void TVistel::SetLine1(const BSTR& value) {
-  line1_ = ansi(value);
+  wideToAnsi(value, line1_);
 }
 BSTR TVistel::GetLine2() {
   return wide(line2_);
 }
 void TVistel::SetLine2(const BSTR& value) {
-  line2_ = ansi(value);
+  wideToAnsi(value, line2_);
 }
 BSTR TVistel::GetLine1Params() {
   return wide(line1Params_);

@@ -10,6 +10,7 @@
 // one Do/Get/Set function below, reached the same way from every path.
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "driver/devices/device_search.h"
 #include "driver/devices/devices.h"
@@ -66,14 +67,15 @@ class TVistel : public ComObject<DispatchImpl<TVistel, IVistel4>, IConnectionPoi
 
   static const DispatchMap<TVistel>& dispatchMap();
 
-  // ---- virtual-table slots (all reach the dispatch handlers) ----
+  // ---- virtual-table slots (each does what its dispatch handler does) ----
 #define MIRELO_IMPL_ABOUT(name, id, T)  \
   HRESULT name() override {             \
     return callMember(id, INVOKE_FUNC); \
   }
-#define MIRELO_IMPL_METHOD(name, id, T) \
-  HRESULT name(LONG* Value) override {  \
-    return slotMethod(id, Value);       \
+#define MIRELO_IMPL_METHOD(name, id, T)          \
+  HRESULT name(LONG* Value) override {           \
+    if (!Value) return E_POINTER;                \
+    return direct([&] { *Value = Do##name(); }); \
   }
 #define MIRELO_IMPL_READ(name, id, T)     \
   HRESULT get_##name(T* Value) override { \
@@ -82,7 +84,10 @@ class TVistel : public ComObject<DispatchImpl<TVistel, IVistel4>, IConnectionPoi
 #define MIRELO_IMPL_READWRITE(name, id, T)              \
   MIRELO_IMPL_READ(name, id, T)                         \
   HRESULT put_##name(SlotArg<T>::type Value) override { \
-    return slotPut(id, Variant(Value));                 \
+    if constexpr (std::is_same_v<T, VARIANT>)           \
+      return slotPut(id, Variant(Value));               \
+    else                                                \
+      return direct([&] { Set##name(Value); });         \
   }
 #define MIRELO_IMPL(kind, name, id, T, help) MIRELO_IMPL_##kind(name, id, T)
   MIRELO_IVISTEL_MEMBERS(MIRELO_IMPL)
@@ -139,7 +144,19 @@ class TVistel : public ComObject<DispatchImpl<TVistel, IVistel4>, IConnectionPoi
   template <class Body>
   LONG run(Body body);
   LONG fail(int32_t code, const std::string& text);
-  HRESULT slotMethod(DISPID id, LONG* value);
+  // Methods and puts of plain values, the members a host calls on every
+  // scan, run the function their dispatch handler runs, without the
+  // table's look-up and argument conversion; a failure is reported as the
+  // table reports it.
+  template <class Body>
+  HRESULT direct(Body body) {
+    try {
+      body();
+      return S_OK;
+    } catch (...) {
+      return dispatchMap().table().reportCurrentFailure();
+    }
+  }
   template <class T>
   HRESULT slotGet(DISPID id, T* value);
   HRESULT slotPut(DISPID id, Variant value);

@@ -374,6 +374,27 @@ TEST_F(VistelTest, DialogMembersFailClearlyWithoutDialogs) {
   EXPECT_EQ(host.invoke("AboutBox", DISPATCH_METHOD, {}, &result, &info), DISP_E_EXCEPTION);
 }
 
+// Puts and methods reached through the virtual table fail with the
+// exception's status (Invoke's is DISP_E_EXCEPTION) and Invoke's description,
+// in the thread's error information.
+TEST_F(VistelTest, VirtualTableCallsFailAsInvokeDoes) {
+  test::Host host;
+  registerDialogHost(nullptr);
+  auto failure = [](HRESULT hr) {
+    ComPtr<IErrorInfo> info;
+    BSTR text;
+    if (GetErrorInfo(0, info.put()) != S_OK || !info || FAILED(info->GetDescription(&text)))
+      return format("%08X without error information", static_cast<unsigned>(hr));
+    return format("%08X %s", static_cast<unsigned>(hr), wideToAnsi(text).c_str());
+  };
+  const auto refused = format("%08X ", static_cast<unsigned>(E_FAIL));
+  EXPECT_EQ(failure(host.object->put_LDIndex(99)), refused + host.put("LDIndex", 99));
+  EXPECT_EQ(failure(host.object->put_ClientIP(u"1.2.3")), refused + host.put("ClientIP", "1.2.3"));
+  LONG code = 0;
+  EXPECT_EQ(failure(host.object->ShowProperties(&code)), refused + DialogsUnavailableText);
+  EXPECT_EQ(host.object->ShowProperties(nullptr), E_POINTER);
+}
+
 TEST_F(VistelTest, SetIPAddressMovesTheTerminalAndFollowsIt) {
   Simulator sim;
   sim.start();
