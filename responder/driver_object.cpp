@@ -93,11 +93,14 @@ std::string TDriverObject::SenderIP() {
 void TDriverObject::SetSenderID(int32_t id) {
   check(object_->put_SenderID(id), "SenderID");
 }
-void TDriverObject::SetLine1(const std::string& text) {
-  check(object_->put_Line1(ansiToWide(text)), "Line1");
+// Converted into one buffer: the lines are set for every scan.
+void TDriverObject::SetLine1(std::string_view text) {
+  ansiToWide(text, wide_);
+  check(object_->put_Line1(wide_), "Line1");
 }
-void TDriverObject::SetLine2(const std::string& text) {
-  check(object_->put_Line2(ansiToWide(text)), "Line2");
+void TDriverObject::SetLine2(std::string_view text) {
+  ansiToWide(text, wide_);
+  check(object_->put_Line2(wide_), "Line2");
 }
 
 }  // namespace mirelo

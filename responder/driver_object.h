@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "client/event_sink.h"
 #include "mirelo/vistel.h"
@@ -53,8 +54,8 @@ class TDriverObject {
   std::string SenderIP();
 
   void SetSenderID(int32_t id);
-  void SetLine1(const std::string& text);
-  void SetLine2(const std::string& text);
+  void SetLine1(std::string_view text);
+  void SetLine2(std::string_view text);
 
  private:
   void check(HRESULT hr, const char* member);
@@ -62,6 +63,7 @@ class TDriverObject {
   ComPtr<IVistel4> object_;
   ComPtr<TDataEventSink> sink_;
   std::unique_ptr<TEventConnection> events_;
+  std::u16string wide_;
 };
 
 }  // namespace mirelo

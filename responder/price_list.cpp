@@ -472,22 +472,26 @@ std::string_view cutBarcode(std::string_view data) {
   return data;
 }
 
-TPriceAnswer answerFor(const TPriceList& list, const TNotFoundLines& notFound,
-                       std::string_view data) {
-  TPriceAnswer answer;
-  answer.Barcode = std::string(cutBarcode(data));
-  auto shown = [](std::string_view line) {
-    return std::string(line.substr(0, kTerminalLineWidth));
-  };
+void answerFor(const TPriceList& list, const TNotFoundLines& notFound, std::string_view data,
+               TPriceAnswer& answer) {
+  answer.Barcode.assign(cutBarcode(data));
+  std::string_view line1 = notFound.Line1, line2 = notFound.Line2;
+  answer.Found = false;
+  answer.Row = 0;
   if (std::optional<size_t> row = list.Find(answer.Barcode)) {
     answer.Found = true;
     answer.Row = *row;
-    answer.Line1 = shown(list.CellView(*row, pcLine1));
-    answer.Line2 = shown(list.CellView(*row, pcLine2));
-  } else {
-    answer.Line1 = shown(notFound.Line1);
-    answer.Line2 = shown(notFound.Line2);
+    line1 = list.CellView(*row, pcLine1);
+    line2 = list.CellView(*row, pcLine2);
   }
+  answer.Line1.assign(line1.substr(0, kTerminalLineWidth));
+  answer.Line2.assign(line2.substr(0, kTerminalLineWidth));
+}
+
+TPriceAnswer answerFor(const TPriceList& list, const TNotFoundLines& notFound,
+                       std::string_view data) {
+  TPriceAnswer answer;
+  answerFor(list, notFound, data, answer);
   return answer;
 }
 

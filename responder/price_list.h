@@ -164,5 +164,9 @@ struct TPriceAnswer {
 // code, else the not-found lines.
 TPriceAnswer answerFor(const TPriceList& list, const TNotFoundLines& notFound,
                        std::string_view data);
+// The same into answer, reusing its memory: a responder answering scans
+// one after another allocates nothing for them.
+void answerFor(const TPriceList& list, const TNotFoundLines& notFound, std::string_view data,
+               TPriceAnswer& answer);
 
 }  // namespace mirelo

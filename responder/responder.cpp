@@ -16,19 +16,20 @@ void TResponder::Answer(const std::string& data, int32_t senderId) {
       OnAnswered ? std::chrono::system_clock::now() : std::chrono::system_clock::time_point{};
   // The answer goes back to the terminal that sent the code.
   driver_->SetSenderID(senderId);
+  // One record serves every scan: its texts keep their memory.
+  TAnswerRecord& record = record_;
   // Asked before the answer goes: a terminal that leaves meanwhile is still named.
-  std::string address = OnAnswered && WantSenderAddress ? senderAddress(senderId) : std::string();
-  TPriceAnswer answer = answerFor(list_, notFound_, data);
-  driver_->SetLine1(answer.Line1);
-  driver_->SetLine2(answer.Line2);
-  int32_t sent = driver_->SendAnswer();
+  if (OnAnswered && WantSenderAddress)
+    record.SenderIP = senderAddress(senderId);
+  else
+    record.SenderIP.clear();
+  answerFor(list_, notFound_, data, record.Answer);
+  driver_->SetLine1(record.Answer.Line1);
+  driver_->SetLine2(record.Answer.Line2);
+  record.SendResult = driver_->SendAnswer();
   if (!OnAnswered) return;
-  TAnswerRecord record;
   record.Time = arrived;
   record.SenderID = senderId;
-  record.SenderIP = std::move(address);
-  record.Answer = std::move(answer);
-  record.SendResult = sent;
   OnAnswered(record);
 }
 

@@ -54,6 +54,7 @@ class TResponder {
   const TNotFoundLines& notFound_;
   std::unique_ptr<TDriverObject> driver_;
   std::unordered_map<int32_t, std::string> senderAddresses_;
+  TAnswerRecord record_;
 };
 
 // "%d, %s" of a result code and its description.

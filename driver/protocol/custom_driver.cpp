@@ -332,27 +332,28 @@ void TCustomDriver::WriteToClient(int32_t clientId, std::string_view bytes) {
   server.WriteToClient(clientId, bytes);
 }
 
-std::string TCustomDriver::AnswerFrame(std::string_view line1, std::string_view line2) {
+void TCustomDriver::AnswerFrame(std::string_view line1, std::string_view line2,
+                                std::string& frame) {
   // Each line cut to 30 bytes, ended at a NUL byte, padded with blanks: what
   // "%-30.*s" makes of it, without formatting on every answer.
   constexpr size_t kWidth = 30;
-  std::string frame;
-  frame.reserve(3 + 2 * kWidth);
-  frame += static_cast<char>(kTerminalMessage);
-  frame += '\0';
-  frame += static_cast<char>(2 * kWidth);
+  frame.assign(3 + 2 * kWidth, ' ');
+  frame[0] = static_cast<char>(kTerminalMessage);
+  frame[1] = '\0';
+  frame[2] = static_cast<char>(2 * kWidth);
+  char* to = frame.data() + 3;
   for (std::string_view line : {line1, line2}) {
     line = line.substr(0, kWidth);
     line = line.substr(0, line.find('\0'));
-    frame.append(line).append(kWidth - line.size(), ' ');
+    line.copy(to, line.size());
+    to += kWidth;
   }
-  return frame;
 }
 
 void TCustomDriver::SendAnswer(int32_t clientId, std::string_view line1, std::string_view line2) {
-  std::string frame = AnswerFrame(line1, line2);
-  lastSent_ = frame;
-  WriteToClient(clientId, frame);
+  // Built where it is kept: no allocation per answer.
+  AnswerFrame(line1, line2, lastSent_);
+  WriteToClient(clientId, lastSent_);
 }
 
 std::optional<std::string> TCustomDriver::TerminalMessagePayload(std::string_view block) {

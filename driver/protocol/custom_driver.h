@@ -103,7 +103,7 @@ class TCustomDriver {
   // nothing for any other data.
   static std::optional<std::string> TerminalMessagePayload(std::string_view block);
   // The answer frame: 0xAB, 0x00, 60, the two lines cut and padded to 30.
-  static std::string AnswerFrame(std::string_view line1, std::string_view line2);
+  static void AnswerFrame(std::string_view line1, std::string_view line2, std::string& frame);
   size_t QueuedMessages() const { return queue_.size(); }
 
   // ---- log ----
