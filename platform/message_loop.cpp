@@ -119,13 +119,11 @@ void MessageLoop::registerWindow(MessageWindow* window) {
 void MessageLoop::unregisterWindow(MessageWindow* window) {
   uint64_t handle = window->handle_;
   windows_.erase(handle);
-  for (auto it = watches_.begin(); it != watches_.end();) {
-    if (it->second->window == handle) {
-      if (it->second->registered) epoll_ctl(epoll_, EPOLL_CTL_DEL, it->first, nullptr);
-      it = watches_.erase(it);
-    } else {
-      ++it;
-    }
+  for (size_t socket = 0; socket < watches_.size(); ++socket) {
+    Watch* w = watches_[socket].get();
+    if (!w || w->window != handle) continue;
+    if (w->registered) epoll_ctl(epoll_, EPOLL_CTL_DEL, static_cast<int>(socket), nullptr);
+    watches_[socket].reset();
   }
   for (auto it = timers_.begin(); it != timers_.end();) {
     if (it->second->window == handle) {
@@ -152,22 +150,36 @@ void MessageLoop::enqueue(uint64_t window, const Message& message) {
 }
 
 int MessageLoop::processMessages() {
-  return deliver(true);
+  return deliver(true, true);
 }
 
-int MessageLoop::deliver(bool collectFirst) {
+// Readiness is collected at the start when asked, whenever the queue has run
+// dry, and at least every fourth round while procedures keep posting (so
+// that they cannot starve the sockets). Messages posted during a round are
+// delivered in the next one without a look at the sockets in between: a
+// datagram read in one round is answered in the next.
+int MessageLoop::deliver(bool collectFirst, bool collectLast) {
+  constexpr int kRoundsBetweenCollects = 4;
   int delivered = 0;
   ++dispatching_;
+  bool collect = collectFirst;
+  int roundsSinceCollect = 0;
   for (int round = 0; round < 1000; ++round) {
-    if (round > 0 || collectFirst) collectReadiness(0);
+    if (collect) {
+      collectReadiness(0);
+      roundsSinceCollect = 0;
+    }
     size_t pending;
     {
       std::lock_guard lock(queueMutex_);
       pending = queue_.size();
-      if (pending == 0) break;
     }
-    // Only what was queued when the round began: a procedure that posts to
-    // itself cannot starve socket readiness.
+    if (pending == 0) {
+      if (collect || !collectLast) break;
+      collect = true;
+      continue;
+    }
+    // Only what was queued when the round began.
     for (size_t i = 0; i < pending; ++i) {
       std::pair<uint64_t, Message> item;
       {
@@ -183,6 +195,7 @@ int MessageLoop::deliver(bool collectFirst) {
       if (procedure) procedure(item.second);
       ++delivered;
     }
+    collect = ++roundsSinceCollect >= kRoundsBetweenCollects;
   }
   --dispatching_;
   if (dispatching_ == 0) flushWatches();
@@ -197,15 +210,16 @@ int MessageLoop::deliver(bool collectFirst) {
   return delivered;
 }
 
+// The caller waits again next: that wait is the last look at the sockets.
 int MessageLoop::waitAndProcess(int timeoutMs) {
   bool empty;
   {
     std::lock_guard lock(queueMutex_);
     empty = queue_.empty();
   }
-  if (!empty) return deliver(true);
+  if (!empty) return deliver(true, false);
   collectReadiness(timeoutMs);
-  return deliver(false);
+  return deliver(false, false);
 }
 
 bool MessageLoop::runUntil(const std::function<bool()>& done, int timeoutMs) {
@@ -227,6 +241,9 @@ void MessageLoop::collectReadiness(int timeoutMs) {
   do {
     count = epoll_wait(epoll_, events, 64, timeoutMs);
   } while (count < 0 && errno == EINTR);
+  // Counted as delivery: a socket disabled here and enabled again by its read
+  // in the delivery that always follows costs no epoll_ctl.
+  ++dispatching_;
   for (int i = 0; i < count; ++i) {
     int fd = events[i].data.fd;
     if (fd == wake_) continue;
@@ -238,12 +255,18 @@ void MessageLoop::collectReadiness(int timeoutMs) {
     }
     onSocketReady(fd, events[i].events);
   }
+  --dispatching_;
+}
+
+MessageLoop::Watch* MessageLoop::watchOf(int socket) const {
+  if (socket < 0 || static_cast<size_t>(socket) >= watches_.size()) return nullptr;
+  return watches_[static_cast<size_t>(socket)].get();
 }
 
 void MessageLoop::onSocketReady(int socket, uint32_t ready) {
-  auto found = watches_.find(socket);
-  if (found == watches_.end()) return;
-  Watch& w = *found->second;
+  Watch* found = watchOf(socket);
+  if (!found) return;
+  Watch& w = *found;
   auto notify = [&](long event, int error) {
     enqueue(w.window,
             Message{w.msg, static_cast<uintptr_t>(socket), makeSelectLParam(event, error)});
@@ -304,9 +327,9 @@ void MessageLoop::onSocketReady(int socket, uint32_t ready) {
 }
 
 void MessageLoop::updateWatch(int socket) {
-  auto found = watches_.find(socket);
-  if (found == watches_.end()) return;
-  Watch& w = *found->second;
+  Watch* found = watchOf(socket);
+  if (!found) return;
+  Watch& w = *found;
   uint32_t mask = 0;
   if ((w.events & FD_ACCEPT) && !w.listening) {
     // Accept notifications may be asked for before listen(); an unconnected
@@ -352,10 +375,10 @@ void MessageLoop::flushWatches() {
   dirty.clear();
   dirty.swap(dirty_);
   for (int socket : dirty) {
-    auto found = watches_.find(socket);
-    if (found == watches_.end() || !found->second->dirty) continue;
-    found->second->dirty = false;
-    applyMask(*found->second);
+    Watch* found = watchOf(socket);
+    if (!found || !found->dirty) continue;
+    found->dirty = false;
+    applyMask(*found);
   }
 }
 
@@ -390,22 +413,34 @@ int MessageLoop::asyncSelect(int socket, MessageWindow* window, uint32_t msg, lo
   forgetSocket(socket);
   if (events == 0 || window == nullptr) return 0;
   if (ws::setNonBlocking(socket, true) != 0) return -1;
+  addWatch(socket, window, msg, events, type == SOCK_STREAM, listening != 0);
+  return 0;
+}
+
+void MessageLoop::watchReadable(int fd, MessageWindow* window, uint32_t msg) {
+  forgetSocket(fd);
+  if (fd >= 0 && window) addWatch(fd, window, msg, FD_READ, false, false);
+}
+
+void MessageLoop::addWatch(int socket, MessageWindow* window, uint32_t msg, long events,
+                           bool stream, bool listening) {
   auto watch = std::make_unique<Watch>();
   watch->socket = socket;
   watch->window = window->handle();
   watch->msg = msg;
   watch->events = events;
-  watch->stream = type == SOCK_STREAM;
-  watch->listening = listening != 0;
-  watches_[socket] = std::move(watch);
+  watch->stream = stream;
+  watch->listening = listening;
+  if (static_cast<size_t>(socket) >= watches_.size())
+    watches_.resize(static_cast<size_t>(socket) + 1);
+  watches_[static_cast<size_t>(socket)] = std::move(watch);
   updateWatch(socket);
-  return 0;
 }
 
 void MessageLoop::reenable(int socket, long event) {
-  auto found = watches_.find(socket);
-  if (found == watches_.end()) return;
-  Watch& w = *found->second;
+  Watch* found = watchOf(socket);
+  if (!found) return;
+  Watch& w = *found;
   if (event & FD_READ && !w.closeSent) w.readEnabled = true;
   if (event & FD_ACCEPT) w.acceptEnabled = true;
   if (event & FD_WRITE) w.writeEnabled = true;
@@ -413,12 +448,12 @@ void MessageLoop::reenable(int socket, long event) {
 }
 
 void MessageLoop::forgetSocket(int socket) {
-  auto found = watches_.find(socket);
-  if (found == watches_.end()) return;
-  uint64_t window = found->second->window;
-  uint32_t msg = found->second->msg;
-  if (found->second->registered) epoll_ctl(epoll_, EPOLL_CTL_DEL, socket, nullptr);
-  watches_.erase(found);
+  Watch* found = watchOf(socket);
+  if (!found) return;
+  uint64_t window = found->window;
+  uint32_t msg = found->msg;
+  if (found->registered) epoll_ctl(epoll_, EPOLL_CTL_DEL, socket, nullptr);
+  watches_[static_cast<size_t>(socket)].reset();
   // A later socket may get the same descriptor: its notifications must not
   // be confused with those still queued for this one.
   std::lock_guard lock(queueMutex_);

@@ -97,6 +97,10 @@ class MessageLoop {
   // socket in wParam, event and error in lParam. events 0 cancels. Returns 0,
   // or -1 with the last socket error set.
   int asyncSelect(int socket, MessageWindow* window, uint32_t msg, long events);
+  // Any other descriptor (a signalfd, a pipe): while it is readable, msg is
+  // posted to window with the descriptor in wParam and FD_READ in lParam,
+  // once until reenable(fd, FD_READ). forgetSocket(fd) ends the watch.
+  void watchReadable(int fd, MessageWindow* window, uint32_t msg);
   // The socket was read (or accepted on): read and accept notifications may
   // come again. Called by the socket wrappers.
   void reenable(int socket, long event);
@@ -115,12 +119,15 @@ class MessageLoop {
   void unregisterWindow(MessageWindow* window);
   void enqueue(uint64_t window, const Message& message);
   void collectReadiness(int timeoutMs);
+  Watch* watchOf(int socket) const;
+  void addWatch(int socket, MessageWindow* window, uint32_t msg, long events, bool stream,
+                bool listening);
   void onSocketReady(int socket, uint32_t events);
   void updateWatch(int socket);
   // Applies the epoll masks changed while messages were being delivered.
   void flushWatches();
   void applyMask(Watch& watch);
-  int deliver(bool collectFirst);
+  int deliver(bool collectFirst, bool collectLast);
   void setTimer(MessageWindow* window, uintptr_t id, uint32_t intervalMs);
   void killTimer(MessageWindow* window, uintptr_t id);
 
@@ -133,7 +140,8 @@ class MessageLoop {
   std::vector<int> dirty_;  // sockets whose epoll mask waits for flushWatches
   std::vector<int> flushing_;
   std::unordered_map<uint64_t, MessageWindow*> windows_;
-  std::unordered_map<int, std::unique_ptr<Watch>> watches_;
+  // By descriptor number: a socket's watch is found without hashing.
+  std::vector<std::unique_ptr<Watch>> watches_;
   std::unordered_map<int, std::unique_ptr<Timer>> timers_;  // by timerfd
   uint64_t nextHandle_ = 1;
 };

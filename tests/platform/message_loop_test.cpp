@@ -21,6 +21,13 @@ struct Recorder {
   MessageWindow window{[this](const Message& m) { messages.push_back(m); }};
 };
 
+int countEvents(const std::vector<Message>& messages, int event) {
+  int n = 0;
+  for (const auto& m : messages)
+    if (m.msg == kNotify && selectEvent(m.lParam) == event) ++n;
+  return n;
+}
+
 TEST(MessageLoop, PostedMessagesArriveInOrderOnlyWhenProcessed) {
   Recorder r;
   for (int i = 0; i < 5; ++i) r.window.post(WM_USER + 10, static_cast<uintptr_t>(i), -i);
@@ -60,6 +67,33 @@ TEST(MessageLoop, AProcedureThatNeverStopsPostingLeavesTheLoopSignalled) {
   window.reset();
   MessageLoop::current().processMessages();
   EXPECT_EQ(poll(&entry, 1, 0), 0);
+}
+
+// Readiness is still looked at while a procedure keeps posting; a watched
+// descriptor that is not a socket is told once until it is re-enabled.
+TEST(MessageLoop, ReadinessIsSeenWhileAProcedureKeepsPosting) {
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  Recorder r;
+  MessageLoop& loop = MessageLoop::current();
+  loop.watchReadable(pipeFds[0], &r.window, kNotify);
+  std::unique_ptr<MessageWindow> busy;
+  busy = std::make_unique<MessageWindow>([&](const Message&) { busy->post(WM_USER); });
+  busy->post(WM_USER);
+  ASSERT_EQ(write(pipeFds[1], "x", 1), 1);
+  loop.processMessages();
+  loop.processMessages();
+  ASSERT_EQ(countEvents(r.messages, FD_READ), 1) << "seen once, and not again before a read";
+  EXPECT_EQ(r.messages[0].wParam, static_cast<uintptr_t>(pipeFds[0]));
+  char byte;
+  ASSERT_EQ(read(pipeFds[0], &byte, 1), 1);
+  ASSERT_EQ(write(pipeFds[1], "y", 1), 1);
+  loop.reenable(pipeFds[0], FD_READ);
+  loop.processMessages();
+  EXPECT_EQ(countEvents(r.messages, FD_READ), 2);
+  busy.reset();
+  loop.forgetSocket(pipeFds[0]);
+  for (int fd : pipeFds) close(fd);
 }
 
 TEST(MessageLoop, DestroyedWindowLosesItsPendingMessages) {
@@ -114,13 +148,6 @@ struct StreamPair {
     if (peer >= 0) ::close(peer);
   }
 };
-
-int countEvents(const std::vector<Message>& messages, int event) {
-  int n = 0;
-  for (const auto& m : messages)
-    if (m.msg == kNotify && selectEvent(m.lParam) == event) ++n;
-  return n;
-}
 
 TEST(AsyncSelect, ReadIsNotNotifiedAgainUntilTheSocketIsRead) {
   Recorder r;
