@@ -1,6 +1,5 @@
 #include "responder/headless.h"
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -9,6 +8,7 @@
 #include <charconv>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "platform/com/creation.h"
 #include "platform/cp1251.h"
@@ -265,29 +265,32 @@ int serve(const THeadlessOptions& options, TServiceOutput& output) {
       protocolName(driver.ServerProtocol()), driver.ServerPort()));
   if (metrics) output.notice("kavrin: metrics at " + metrics->Url());
 
+  // Signals come as a message of the loop, between two others, and the loop's
+  // own wait is the only one: a wake-up costs one system call, as in a
+  // plain server.
   MessageLoop& loop = MessageLoop::current();
-  pollfd fds[2] = {{loop.fd(), POLLIN, 0}, {signals.fd(), POLLIN, 0}};
-  for (;;) {
-    output.flush();
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      output.error(format("kavrin: poll: %s", std::strerror(errno)));
-      responder->SetServerOpen(false);
-      return 1;
-    }
-    if (fds[0].revents) loop.processMessages();
-    if (!fds[1].revents) continue;
+  std::optional<int> stopped;
+  MessageWindow signalWindow([&](const Message&) {
     while (int signal = signals.take()) {
       if (signal == SIGHUP) {
         source->Reload();
         continue;
       }
-      std::string closing = responder->SetServerOpen(false);
-      if (!closing.empty()) output.error("kavrin: " + closing);
-      output.notice(format("kavrin: %s, server closed", signal == SIGINT ? "SIGINT" : "SIGTERM"));
-      return 0;
+      stopped = signal;
+      return;
     }
+    loop.reenable(signals.fd(), FD_READ);
+  });
+  loop.watchReadable(signals.fd(), &signalWindow, WM_USER);
+  while (!stopped) {
+    output.flush();
+    loop.waitAndProcess(-1);
   }
+  loop.forgetSocket(signals.fd());
+  std::string closing = responder->SetServerOpen(false);
+  if (!closing.empty()) output.error("kavrin: " + closing);
+  output.notice(format("kavrin: %s, server closed", *stopped == SIGINT ? "SIGINT" : "SIGTERM"));
+  return 0;
 }
 
 }  // namespace
