@@ -410,6 +410,7 @@ void TUDPServer::Open() {
 
 void TUDPServer::Close() {
   forgetClients();
+  batch_->next = batch_->count = 0;
   if (state_ != TSocketState::Open) return;
   CloseGracefully(handle_);
   if (handle_ == ws::INVALID_SOCKET) state_ = TSocketState::Closed;
@@ -442,9 +443,24 @@ TClient* TUDPServer::clientForSource(const sockaddr_in& source) {
 
 TServerBlock TUDPServer::Read(ws::SOCKET socket) {
   TServerBlock block;
-  sockaddr_in source{};
-  block.data = ReceiveFrom(socket, 0, source);
-  if (!block.data.empty()) block.client = clientForSource(source);
+  Batch& batch = *batch_;
+  if (batch.next == batch.count) {
+    batch.next = batch.count = 0;
+    int count = ws::recvBatch(socket, batch.data[0], sizeof batch.data[0], kBatch, batch.sizes,
+                              batch.sources);
+    if (count < 0) {
+      if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) SocketError();
+      return block;
+    }
+    batch.count = count;
+  }
+  int k = batch.next++;
+  if (batch.sizes[k] < 0) {
+    SocketError(ws::WSAEMSGSIZE);  // as recvfrom refuses it
+    return block;
+  }
+  block.data.assign(batch.data[k], static_cast<size_t>(batch.sizes[k]));
+  if (!block.data.empty()) block.client = clientForSource(batch.sources[k]);
   return block;
 }
 
@@ -472,10 +488,12 @@ void TUDPServer::send(TClient* client, std::string_view data) {
 
 void TUDPServer::onNotify(ws::SOCKET socket, int event, int error) {
   if (event == FD_READ) {
-    if (error)
+    if (error) {
       lastError_ = error;
-    else if (OnData)
-      OnData(this, socket);
+    } else if (OnData) {
+      do OnData(this, socket);
+      while (batch_->next < batch_->count);
+    }
   } else if (error) {
     lastError_ = error;
   }

@@ -187,7 +187,9 @@ class TUDPServer : public TCustomServer {
   void Open() override;
   void Close() override;
   void Write(TClient* client, std::string_view data) override;
-  // One datagram; its source is a client of its own (IP and port).
+  // One datagram; its source is a client of its own (IP and port). The
+  // datagrams waiting are taken in one call and handed out one a Read; a
+  // read notification delivers every one taken before it returns.
   TServerBlock Read(ws::SOCKET socket) override;
   void WriteToClient(int32_t id, std::string_view data) override;
   int SendTo(ws::SOCKET socket, const char* buffer, int length, const sockaddr_in& address) {
@@ -203,6 +205,15 @@ class TUDPServer : public TCustomServer {
   void send(TClient* client, std::string_view data);
   void forgetClients();
   std::unordered_map<uint64_t, int32_t> bySource_;  // source -> client ID
+  // Datagrams taken but not yet read: next_ of count_.
+  static constexpr int kBatch = 16;
+  struct Batch {
+    char data[kBatch][sizeof buffer_];
+    int sizes[kBatch];
+    sockaddr_in sources[kBatch];
+    int count = 0, next = 0;
+  };
+  std::unique_ptr<Batch> batch_ = std::make_unique<Batch>();
 };
 
 }  // namespace mirelo

@@ -340,6 +340,23 @@ TEST(UDPServer, TheClientListIsBoundedByDroppingTheLeastRecent) {
   EXPECT_NE(server.Clients().ClientByID(keeperId), nullptr);
 }
 
+// Datagrams waiting together are taken in batches and handed on in order,
+// an oversized one among them refused alone.
+TEST(UDPServer, DatagramsWaitingTogetherAreHandedOnInOrder) {
+  Recording<TUDPServer> r;
+  test::UdpPeer peer;
+  for (int i = 0; i < 40; ++i)
+    peer.sendTo(r.port(), i == 20 ? std::string(3000, 'x') : std::to_string(i));
+  ASSERT_TRUE(r.waitBlocks(39));
+  std::vector<std::string> expected, got;
+  for (int i = 0; i < 40; ++i)
+    if (i != 20) expected.push_back(std::to_string(i));
+  for (const auto& block : r.blocks) got.push_back(block.first);
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(r.server.LastError(), 10040);
+  EXPECT_EQ(r.server.Clients().Count(), 1);
+}
+
 TEST(UDPServer, AnOversizedDatagramIsRecordedAndNotHandedOn) {
   Recording<TUDPServer> r;
   test::UdpPeer peer;
