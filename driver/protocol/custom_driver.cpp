@@ -332,12 +332,13 @@ void TCustomDriver::WriteToClient(int32_t clientId, std::string_view bytes) {
   server.WriteToClient(clientId, bytes);
 }
 
-void TCustomDriver::AnswerFrame(std::string_view line1, std::string_view line2,
-                                std::string& frame) {
+TCustomDriver::TAnswerFrame TCustomDriver::AnswerFrame(std::string_view line1,
+                                                       std::string_view line2) {
   // Each line cut to 30 bytes, ended at a NUL byte, padded with blanks: what
   // "%-30.*s" makes of it, without formatting on every answer.
   constexpr size_t kWidth = 30;
-  frame.assign(3 + 2 * kWidth, ' ');
+  TAnswerFrame frame;
+  frame.fill(' ');
   frame[0] = static_cast<char>(kTerminalMessage);
   frame[1] = '\0';
   frame[2] = static_cast<char>(2 * kWidth);
@@ -348,12 +349,15 @@ void TCustomDriver::AnswerFrame(std::string_view line1, std::string_view line2,
     line.copy(to, line.size());
     to += kWidth;
   }
+  return frame;
 }
 
 void TCustomDriver::SendAnswer(int32_t clientId, std::string_view line1, std::string_view line2) {
-  // Built where it is kept: no allocation per answer.
-  AnswerFrame(line1, line2, lastSent_);
-  WriteToClient(clientId, lastSent_);
+  // On the stack, and kept in memory lastSent_ already has: no allocation per
+  // answer, and a host that answers again from a log event sends its own.
+  TAnswerFrame frame = AnswerFrame(line1, line2);
+  lastSent_.assign(frame.data(), frame.size());
+  WriteToClient(clientId, std::string_view(frame.data(), frame.size()));
 }
 
 std::optional<std::string> TCustomDriver::TerminalMessagePayload(std::string_view block) {

@@ -11,6 +11,7 @@
 // timeout) is dropped first; only the repeats of one request take each
 // other's replies. Over TCP a reply shorter than its command's minimum is
 // read on until it is long enough or its one timeout ends.
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -103,7 +104,8 @@ class TCustomDriver {
   // nothing for any other data.
   static std::optional<std::string> TerminalMessagePayload(std::string_view block);
   // The answer frame: 0xAB, 0x00, 60, the two lines cut and padded to 30.
-  static void AnswerFrame(std::string_view line1, std::string_view line2, std::string& frame);
+  using TAnswerFrame = std::array<char, 63>;
+  static TAnswerFrame AnswerFrame(std::string_view line1, std::string_view line2);
   size_t QueuedMessages() const { return queue_.size(); }
 
   // ---- log ----
