@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -177,27 +176,11 @@ int recvfrom(SOCKET s, void* buffer, int length, int flags, sockaddr_in* from) {
   return static_cast<int>(n);
 }
 
-int recvBatch(SOCKET s, char* buffers, int length, int count, int* sizes, sockaddr_in* from) {
+int recvBatch(SOCKET s, mmsghdr* messages, int count) {
   if (MessageLoop* loop = MessageLoop::existing()) loop->reenable(s, FD_READ);
   if (int e = injected("recvfrom")) return fail(e);
-  constexpr int kMost = 64;
-  count = std::min(count, kMost);
-  mmsghdr messages[kMost];
-  iovec parts[kMost];
-  for (int k = 0; k < count; ++k) {
-    parts[k] = {buffers + static_cast<size_t>(k) * static_cast<size_t>(length),
-                static_cast<size_t>(length)};
-    messages[k] = {};
-    messages[k].msg_hdr.msg_name = &from[k];
-    messages[k].msg_hdr.msg_namelen = sizeof from[k];
-    messages[k].msg_hdr.msg_iov = &parts[k];
-    messages[k].msg_hdr.msg_iovlen = 1;
-  }
   int n = ::recvmmsg(s, messages, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
   if (n < 0) return fail(errno);
-  for (int k = 0; k < n; ++k)
-    sizes[k] =
-        (messages[k].msg_hdr.msg_flags & MSG_TRUNC) ? -1 : static_cast<int>(messages[k].msg_len);
   return n;
 }
 

@@ -52,11 +52,12 @@ int sendto(SOCKET s, const void* data, int length, int flags, const sockaddr_in&
 int recv(SOCKET s, void* buffer, int length, int flags);
 // A datagram longer than the buffer fails with 10040 (and is discarded).
 int recvfrom(SOCKET s, void* buffer, int length, int flags, sockaddr_in* from);
-// Up to count datagrams already waiting, in one call: datagram k into
-// buffers + k * length, its size in sizes[k] (-1 for one longer than length,
-// which is discarded), its source in from[k]. Returns how many, or -1 with
-// the last error set (10035 when none was waiting). Fails where recvfrom does.
-int recvBatch(SOCKET s, char* buffers, int length, int count, int* sizes, sockaddr_in* from);
+// Up to count datagrams already waiting, in one call (recvmmsg, without
+// waiting), into messages the caller prepared once: each one's size is its
+// msg_len, and MSG_TRUNC in its msg_hdr.msg_flags says it did not fit (the
+// rest of it is discarded). Returns how many, or -1 with the last error set
+// (10035 when none was waiting). Fails where recvfrom does.
+int recvBatch(SOCKET s, mmsghdr* messages, int count);
 int shutdown(SOCKET s, int how);  // SD_RECEIVE 0, SD_SEND 1, SD_BOTH 2
 int setsockopt(SOCKET s, int level, int name, int value);
 int getsockname(SOCKET s, sockaddr_in* address);

@@ -441,13 +441,22 @@ TClient* TUDPServer::clientForSource(const sockaddr_in& source) {
   return client;
 }
 
+TUDPServer::Batch::Batch() : sources{}, parts{}, messages{} {
+  for (int k = 0; k < kBatch; ++k) {
+    parts[k] = {data[k], sizeof data[k]};
+    messages[k].msg_hdr.msg_name = &sources[k];
+    messages[k].msg_hdr.msg_namelen = sizeof sources[k];
+    messages[k].msg_hdr.msg_iov = &parts[k];
+    messages[k].msg_hdr.msg_iovlen = 1;
+  }
+}
+
 TServerBlock TUDPServer::Read(ws::SOCKET socket) {
   TServerBlock block;
   Batch& batch = *batch_;
   if (batch.next == batch.count) {
     batch.next = batch.count = 0;
-    int count = ws::recvBatch(socket, batch.data[0], sizeof batch.data[0], kBatch, batch.sizes,
-                              batch.sources);
+    int count = ws::recvBatch(socket, batch.messages, kBatch);
     if (count < 0) {
       if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) SocketError();
       return block;
@@ -455,11 +464,12 @@ TServerBlock TUDPServer::Read(ws::SOCKET socket) {
     batch.count = count;
   }
   int k = batch.next++;
-  if (batch.sizes[k] < 0) {
+  const mmsghdr& message = batch.messages[k];
+  if (message.msg_hdr.msg_flags & MSG_TRUNC) {
     SocketError(ws::WSAEMSGSIZE);  // as recvfrom refuses it
     return block;
   }
-  block.data.assign(batch.data[k], static_cast<size_t>(batch.sizes[k]));
+  block.data.assign(batch.data[k], message.msg_len);
   if (!block.data.empty()) block.client = clientForSource(batch.sources[k]);
   return block;
 }

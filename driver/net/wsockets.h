@@ -205,12 +205,15 @@ class TUDPServer : public TCustomServer {
   void send(TClient* client, std::string_view data);
   void forgetClients();
   std::unordered_map<uint64_t, int32_t> bySource_;  // source -> client ID
-  // Datagrams taken but not yet read: next_ of count_.
+  // Datagrams taken but not yet read: next of count. The headers are set up
+  // once; each call of recvmmsg only fills them.
   static constexpr int kBatch = 16;
   struct Batch {
+    Batch();
     char data[kBatch][sizeof buffer_];
-    int sizes[kBatch];
     sockaddr_in sources[kBatch];
+    iovec parts[kBatch];
+    mmsghdr messages[kBatch];
     int count = 0, next = 0;
   };
   std::unique_ptr<Batch> batch_ = std::make_unique<Batch>();
