@@ -99,6 +99,17 @@ constexpr std::array<char16_t, 256> kWide = [] {
   return table;
 }();
 
+// The byte of every character below U+0460 (Latin, Latin-1 and Cyrillic),
+// '?' where there is none: most text converts with one look-up a character.
+constexpr size_t kNarrowRange = 0x460;
+constexpr std::array<char, kNarrowRange> kNarrow = [] {
+  std::array<char, kNarrowRange> table{};
+  table.fill('?');
+  for (int b = 0; b < 256; ++b)
+    if (kWide[b] < kNarrowRange) table[kWide[b]] = static_cast<char>(b);
+  return table;
+}();
+
 char16_t ansiToWide(unsigned char b) {
   return kWide[b];
 }
@@ -125,11 +136,8 @@ void wideToAnsi(std::u16string_view text, std::string& out) {
   const char16_t* const end = from + text.size();
   while (from < end) {
     char16_t c = *from++;
-    // Latin and the Russian alphabet, most text, take one test each.
-    if (c < 0x80) {
-      *to++ = static_cast<char>(c);
-    } else if (c >= 0x0410 && c <= 0x044F) {
-      *to++ = static_cast<char>(c - 0x0410 + 0xC0);
+    if (c < kNarrowRange) {
+      *to++ = kNarrow[c];
     } else {
       // A surrogate pair is one character with no byte: one '?'.
       if (c >= 0xD800 && c <= 0xDBFF && from < end && *from >= 0xDC00 && *from <= 0xDFFF) ++from;
