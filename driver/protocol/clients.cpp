@@ -56,6 +56,18 @@ void TCustomClient::waitWritable(Clock::time_point until) {
   waitReady(socket_, true, until);
 }
 
+template <class Read>
+int TCustomClient::readReply(Clock::time_point until, Read read) {
+  if (lookFirst_ || ++sinceLook_ >= 16) {
+    sinceLook_ = 0;
+    int count = read(MSG_DONTWAIT);
+    lookFirst_ = count >= 0 || ws::WSAGetLastError() != ws::WSAEWOULDBLOCK;
+    if (lookFirst_) return count;
+  }
+  waitReadable(until);
+  return read(0);
+}
+
 std::string TCustomClient::Receive() {
   Open();
   replyDeadline_ = deadline();
@@ -187,13 +199,8 @@ void TTCPClient::closeConnection(bool raiseOnTimeout) {
 }
 
 std::string TTCPClient::receiveUntil(Clock::time_point until) {
-  // A reply that is there already is taken without a wait: one call less
-  // for each exchange with a terminal that answers at once.
-  int count = ws::recv(socket_, buffer_, sizeof buffer_, MSG_DONTWAIT);
-  if (count < 0 && ws::WSAGetLastError() == ws::WSAEWOULDBLOCK) {
-    waitReadable(until);
-    count = ws::recv(socket_, buffer_, sizeof buffer_, 0);
-  }
+  int count = readReply(
+      until, [this](int flags) { return ws::recv(socket_, buffer_, sizeof buffer_, flags); });
   if (count < 0) RaiseLastSocketError();
   if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
   // The terminal closed the connection: nothing more can come on it.
@@ -240,12 +247,9 @@ std::string TUDPClient::receiveUntil(Clock::time_point until) {
   // An empty datagram is no reply: it is skipped, and the wait goes on to
   // the same deadline.
   for (;;) {
-    // As over TCP: a datagram that is there already needs no wait.
-    int count = ws::recvfrom(socket_, buffer_, sizeof buffer_, MSG_DONTWAIT, nullptr);
-    if (count < 0 && ws::WSAGetLastError() == ws::WSAEWOULDBLOCK) {
-      waitReadable(until);
-      count = ws::recvfrom(socket_, buffer_, sizeof buffer_, 0, nullptr);
-    }
+    int count = readReply(until, [this](int flags) {
+      return ws::recvfrom(socket_, buffer_, sizeof buffer_, flags, nullptr);
+    });
     if (count < 0) RaiseLastSocketError();
     if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
   }

@@ -76,6 +76,12 @@ class TCustomClient : public IClientTransport {
   void waitWritable(Clock::time_point until);
   // One block by the deadline.
   virtual std::string receiveUntil(Clock::time_point until) = 0;
+  // read(flags) into buffer_, waiting for the socket by the deadline. A reply
+  // already there is taken without the wait; whether to look for one first
+  // follows the last reply, so a terminal that never answers that quickly
+  // costs no call more (every 16th reply looks again).
+  template <class Read>
+  int readReply(Clock::time_point until, Read read);
   // Reads and drops what the socket holds without waiting; false when a
   // stream's peer has closed the connection (or the stream failed).
   bool drain(size_t& dropped, bool stream);
@@ -85,6 +91,8 @@ class TCustomClient : public IClientTransport {
   std::string address_;
   uint32_t timeout_ = 100;
   Clock::time_point replyDeadline_{};
+  bool lookFirst_ = true;
+  int sinceLook_ = 0;
   char buffer_[2048];
 };
 
