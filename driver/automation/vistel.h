@@ -7,7 +7,8 @@
 //
 // The virtual-table slots, the dispatch table and the type information all
 // come from the member table (vistel_members.h); each member's behaviour is
-// one Do/Get/Set function below, reached the same way from every path.
+// one Do/Get/Set function below, which every path runs, a failure reported
+// alike.
 #include <memory>
 #include <string>
 #include <type_traits>
