@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   TPriceAnswer answer = answerFor(list, TNotFoundLines{}, *payload);
-  std::string frame = TCustomDriver::AnswerFrame(answer.Line1, answer.Line2);
+  const TCustomDriver::TAnswerFrame built = TCustomDriver::AnswerFrame(answer.Line1, answer.Line2);
+  std::string frame(built.data(), built.size());
   FUZZ_REQUIRE(frame.size() == 63 && static_cast<uint8_t>(frame[2]) == 60);
   FUZZ_REQUIRE(termsim::parseAnswer(frame, line1, line2, error) == termsim::AnswerStatus::Complete);
   auto shown = [](const std::string& line) {

@@ -106,13 +106,6 @@ std::string TCustomWSocket::ReceiveOnce(ws::SOCKET socket, int flags) {
   return {};
 }
 
-std::string TCustomWSocket::ReceiveFrom(ws::SOCKET socket, int flags, sockaddr_in& from) {
-  int count = ws::recvfrom(socket, buffer_, sizeof buffer_, flags, &from);
-  if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
-  if (count < 0 && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) SocketError();
-  return {};
-}
-
 void TCustomWSocket::CloseGracefully(ws::SOCKET& socket) {
   if (socket == ws::INVALID_SOCKET) return;
   ws::WSAAsyncSelect(socket, nullptr, 0, 0);

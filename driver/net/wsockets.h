@@ -47,7 +47,6 @@ class TCustomWSocket {
   int SendTo(ws::SOCKET socket, const char* buffer, int length, const sockaddr_in& address,
              int flags);
   std::string ReceiveOnce(ws::SOCKET socket, int flags);
-  std::string ReceiveFrom(ws::SOCKET socket, int flags, sockaddr_in& from);
   // Cancels notifications, shuts down sending, drains, closes; socket becomes
   // INVALID_SOCKET.
   void CloseGracefully(ws::SOCKET& socket);
