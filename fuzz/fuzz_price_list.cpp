@@ -12,6 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < rows.size(); ++i) {
     std::optional<size_t> first = list.Find(rows[i].Code);
     FUZZ_REQUIRE(first && *first <= i && list.Rows(*first).Code == rows[i].Code);
+    std::optional<TPriceList::THit> hit = list.Lookup(rows[i].Code);
+    FUZZ_REQUIRE(hit && hit->Row == *first && hit->Line1 == rows[*first].Line1 &&
+                 hit->Line2 == rows[*first].Line2);
   }
   return 0;
 }

@@ -146,6 +146,7 @@ TPriceList& TPriceList::operator=(TPriceList&& other) noexcept {
   std::swap(waste_, other.waste_);
   rows_.swap(other.rows_);
   slots_.swap(other.slots_);
+  anchors_.swap(other.anchors_);
   std::swap(used_, other.used_);
   return *this;
 }
@@ -201,20 +202,7 @@ void TPriceList::release(const Row& row) {
 // rows move into a new one.
 void TPriceList::compactIfWasteful() {
   if (waste_ < (size_t{1} << 20) || waste_ < store_.size() / 2) return;
-  Bytes compact;
-  compact.reserve(store_.size() - waste_);
-  for (Row& row : rows_) {
-    uint32_t offset = static_cast<uint32_t>(compact.size());
-    compact.append(cell(row, pcCode))
-        .append(1, ';')
-        .append(cell(row, pcLine1))
-        .append(1, ';')
-        .append(cell(row, pcLine2));
-    row.offset = offset;
-  }
-  store_.swap(compact);
-  waste_ = 0;
-  rebuildIndex();  // the slots point into the store
+  rebuildIndex();
 }
 
 void TPriceList::SetCell(size_t row, int column, std::string value) {
@@ -230,11 +218,11 @@ void TPriceList::SetRow(size_t row, TPriceRow value) {
   checkRow(row);
   Row stored = store(value.Code, value.Line1, value.Line2);
   if (code(row) == value.Code) {
-    // The same code: if the row answers for it, its slot follows the bytes.
+    // The same code: if the row answers for it, its slot follows the cells.
     Slot& slot = slots_[slotOf(value.Code, hashOf(value.Code))];
-    if (slot.row1 == row + 1) slot.offset = stored.offset;
     release(rows_[row]);
     rows_[row] = stored;
+    if (slot.row1 == row + 1) slot = slotFor(row, slot.tag);
   } else {
     indexForget(row);
     release(rows_[row]);
@@ -284,8 +272,8 @@ void TPriceList::Assign(std::vector<TPriceRow> rows) {
   *this = std::move(list);
 }
 
-// The file's text becomes the store as it is: the cells are where the parser
-// found them, separated by their ';'.
+// The rows point into the file's text where the parser found their cells;
+// the index then moves them into a store of its own order.
 void TPriceList::assignText(Bytes text) {
   TPriceList list;
   list.rows_.reserve(text.size() / 40 + 1);
@@ -308,24 +296,66 @@ uint64_t TPriceList::hashOf(std::string_view code) {
   return std::hash<std::string_view>{}(code);
 }
 
-TPriceList::Slot TPriceList::slotFor(size_t row, uint32_t tag) const {
-  return {tag, static_cast<uint32_t>(row + 1), rows_[row].offset, rows_[row].sizes[pcCode]};
+TPriceList::Slot TPriceList::slotFor(size_t row, uint16_t tag) const {
+  Slot slot;
+  slot.row1 = static_cast<uint32_t>(row + 1);
+  slot.offset = rows_[row].offset;
+  slot.tag = tag;
+  for (int k = 0; k < kPriceColumnCount; ++k)
+    slot.sizes[k] = static_cast<uint16_t>(std::min<uint32_t>(rows_[row].sizes[k], kWideCell));
+  return slot;
 }
+
+namespace {
+
+uint16_t tagOf(uint64_t hash) {
+  return static_cast<uint16_t>(hash >> 48);
+}
+
+// A hint that may reach past the store's end: the address is only computed.
+void prefetch(const char* start, int lines) {
+  auto address = reinterpret_cast<uintptr_t>(start);
+  for (int k = 0; k < lines; ++k)
+    __builtin_prefetch(reinterpret_cast<const void*>(address + uintptr_t{64} * k));
+}
+
+}  // namespace
 
 // The slot that holds the code, or the free slot where it would go.
 size_t TPriceList::slotOf(std::string_view code, uint64_t hash) const {
   const size_t mask = slots_.size() - 1;
-  const auto tag = static_cast<uint32_t>(hash >> 32);
+  const uint16_t tag = tagOf(hash);
+  const auto size = static_cast<uint16_t>(std::min<size_t>(code.size(), kWideCell));
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
     if (slot.row1 == 0) return i;
-    if (slot.tag != tag || slot.size != code.size()) continue;
-    // Most likely the row: its record and the lines after its code are
-    // fetched while the code is compared.
-    __builtin_prefetch(&rows_[slot.row1 - 1]);
-    __builtin_prefetch(store_.data() + slot.offset + 64);
-    if (std::string_view(store_.data() + slot.offset, slot.size) == code) return i;
+    if (slot.tag != tag || slot.sizes[pcCode] != size) continue;
+    const char* bytes = store_.data() + slot.offset;
+    // Most likely the row: the lines after its code are fetched while the
+    // code is compared.
+    prefetch(bytes + 64, 1);
+    std::string_view stored = slot.sizes[pcCode] == kWideCell
+                                  ? cell(rows_[slot.row1 - 1], pcCode)
+                                  : std::string_view(bytes, slot.sizes[pcCode]);
+    if (stored == code) return i;
   }
+}
+
+// The slot of the first row with the code, or none.
+const TPriceList::Slot* TPriceList::lookup(std::string_view code) const {
+  if (slots_.empty()) return nullptr;
+  uint64_t hash = hashOf(code);
+  // Where the row's bytes most likely are, between the anchors of the group
+  // of slots its search begins in: fetched now, they are there by the time
+  // its slot arrives.
+  const size_t home = hash & (slots_.size() - 1), group = home >> kAnchorShift;
+  const size_t first = anchors_[group], next = anchors_[group + 1];
+  const size_t within = home & ((size_t{1} << kAnchorShift) - 1);
+  size_t guess = std::min(first + ((within * (next - first)) >> kAnchorShift), store_.size());
+  guess -= std::min<size_t>(guess, 128);
+  prefetch(store_.data() + guess, 6);
+  const Slot& slot = slots_[slotOf(code, hash)];
+  return slot.row1 == 0 ? nullptr : &slot;
 }
 
 void TPriceList::rebuildIndex() {
@@ -337,9 +367,53 @@ void TPriceList::rebuildIndex() {
     uint64_t hash = hashOf(code(row));
     size_t at = slotOf(code(row), hash);
     if (slots_[at].row1 != 0) continue;  // an earlier row has the code
-    slots_[at] = slotFor(row, static_cast<uint32_t>(hash >> 32));
+    slots_[at] = slotFor(row, tagOf(hash));
     ++used_;
   }
+  layOut();
+}
+
+// The rows that answer go in the order of their slots, the others after
+// them; what edits left behind goes with the old store.
+void TPriceList::layOut() {
+  size_t size = 0;
+  for (const Row& row : rows_)
+    size += row.sizes[pcCode] + row.sizes[pcLine1] + row.sizes[pcLine2] + 2;
+  Bytes laid;
+  laid.reserve(size);
+  auto move = [&](Row& row) {
+    auto offset = static_cast<uint32_t>(laid.size());
+    laid.append(cell(row, pcCode))
+        .append(1, ';')
+        .append(cell(row, pcLine1))
+        .append(1, ';')
+        .append(cell(row, pcLine2));
+    row.offset = offset;
+  };
+  std::vector<bool> moved(rows_.size());
+  anchors_.assign((slots_.size() >> kAnchorShift) + 1, 0);
+  // The rows are read in a random order: their records and bytes are asked
+  // for some slots ahead, so that many of the reads wait together.
+  constexpr size_t kAhead = 16;
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (i + kAhead < slots_.size() && slots_[i + kAhead].row1 != 0) {
+      const Slot& next = slots_[i + kAhead];
+      __builtin_prefetch(&rows_[next.row1 - 1], 1);
+      prefetch(store_.data() + next.offset, 2);
+    }
+    if (i % (size_t{1} << kAnchorShift) == 0)
+      anchors_[i >> kAnchorShift] = static_cast<uint32_t>(laid.size());
+    Slot& slot = slots_[i];
+    if (slot.row1 == 0) continue;
+    move(rows_[slot.row1 - 1]);
+    moved[slot.row1 - 1] = true;
+    slot.offset = rows_[slot.row1 - 1].offset;
+  }
+  anchors_.back() = static_cast<uint32_t>(laid.size());
+  for (size_t row = 0; row < rows_.size(); ++row)
+    if (!moved[row]) move(rows_[row]);
+  store_.swap(laid);
+  waste_ = 0;
 }
 
 // Row row (in place already) answers for its code unless a row above does;
@@ -356,7 +430,7 @@ void TPriceList::indexFirst(size_t row) {
   } else if (slots_[at].row1 - 1 < row) {
     return;
   }
-  slots_[at] = slotFor(row, static_cast<uint32_t>(hash >> 32));
+  slots_[at] = slotFor(row, tagOf(hash));
 }
 
 // Row row (still in place) stops answering for its code: the next row with
@@ -395,10 +469,22 @@ void TPriceList::shiftRows(size_t from, int by) {
 }
 
 std::optional<size_t> TPriceList::Find(std::string_view code) const {
-  if (slots_.empty()) return std::nullopt;
-  const Slot& slot = slots_[slotOf(code, hashOf(code))];
-  if (slot.row1 == 0) return std::nullopt;
-  return slot.row1 - 1;
+  const Slot* slot = lookup(code);
+  if (slot == nullptr) return std::nullopt;
+  return slot->row1 - 1;
+}
+
+std::optional<TPriceList::THit> TPriceList::Lookup(std::string_view code) const {
+  const Slot* slot = lookup(code);
+  if (slot == nullptr) return std::nullopt;
+  const size_t row = slot->row1 - 1;
+  const uint16_t* sizes = slot->sizes;
+  if (sizes[pcCode] == kWideCell || sizes[pcLine1] == kWideCell || sizes[pcLine2] == kWideCell)
+    return THit{row, cell(rows_[row], pcLine1), cell(rows_[row], pcLine2)};
+  // The cells follow one another, each after a ';'.
+  const char* line1 = store_.data() + slot->offset + sizes[pcCode] + 1;
+  return THit{row, std::string_view(line1, sizes[pcLine1]),
+              std::string_view(line1 + sizes[pcLine1] + 1, sizes[pcLine2])};
 }
 
 size_t TPriceList::CountOf(std::string_view code) const {
@@ -478,11 +564,11 @@ void answerFor(const TPriceList& list, const TNotFoundLines& notFound, std::stri
   std::string_view line1 = notFound.Line1, line2 = notFound.Line2;
   answer.Found = false;
   answer.Row = 0;
-  if (std::optional<size_t> row = list.Find(answer.Barcode)) {
+  if (std::optional<TPriceList::THit> hit = list.Lookup(answer.Barcode)) {
     answer.Found = true;
-    answer.Row = *row;
-    line1 = list.CellView(*row, pcLine1);
-    line2 = list.CellView(*row, pcLine2);
+    answer.Row = hit->Row;
+    line1 = hit->Line1;
+    line2 = hit->Line2;
   }
   answer.Line1.assign(line1.substr(0, kTerminalLineWidth));
   answer.Line2.assign(line2.substr(0, kTerminalLineWidth));

@@ -390,7 +390,7 @@ TEST(Index, AgreesWithALinearSearchThroughRandomEdits) {
     size_t size = reference.size();
     switch (random() % 6) {
       case 0:
-        reference.push_back(row(randomCode()));
+        reference.push_back(row(randomCode(), "", std::to_string(step)));
         list.Append(reference.back());
         break;
       case 1: {
@@ -429,6 +429,11 @@ TEST(Index, AgreesWithALinearSearchThroughRandomEdits) {
       std::optional<size_t> expected;
       if (it != reference.end()) expected = static_cast<size_t>(it - reference.begin());
       ASSERT_EQ(list.Find(code), expected) << "step " << step << " code " << code;
+      // The answer's lines come through the table alone.
+      if (expected) {
+        TPriceAnswer answer = answerFor(list, {}, code);
+        ASSERT_EQ(answer.Line1 + "|" + answer.Line2, it->Line1 + "|" + it->Line2) << step;
+      }
     }
   }
 }
@@ -452,7 +457,20 @@ TEST(Index, ALoadedListKeepsItsRowsAndAnswersThroughEditsThatMoveItsBytes) {
   reference.erase(reference.begin());
   list.SetCell(4, pcCode, "new");
   reference[4].Code = "new";
+  // Cells too long for the table's sizes: the row's record has them.
+  reference[10] = row(std::string(70'000, 'c'), std::string(70'000, 'l'), "price");
+  list.SetRow(10, reference[10]);
+  reference[11].Line1 = std::string(70'000, 'm');
+  list.SetCell(11, pcLine1, reference[11].Line1);
   for (size_t i = 0; i < reference.size(); i += 97) EXPECT_EQ(list.Rows(i), reference[i]) << i;
+  for (size_t i : {size_t{10}, size_t{11}, size_t{12}, size_t{999}, size_t{1500}}) {
+    auto first = std::find_if(reference.begin(), reference.end(),
+                              [&](const TPriceRow& r) { return r.Code == reference[i].Code; });
+    TPriceAnswer answer = answerFor(list, {}, reference[i].Code);
+    EXPECT_EQ(answer.Row, static_cast<size_t>(first - reference.begin())) << i;
+    EXPECT_EQ(answer.Line1, first->Line1.substr(0, kTerminalLineWidth)) << i;
+    EXPECT_EQ(answer.Line2, first->Line2.substr(0, kTerminalLineWidth)) << i;
+  }
   EXPECT_EQ(list.Find("0"), 999u);
   EXPECT_EQ(list.Find("5"), 1004u) << "row 4 took another code";
   EXPECT_EQ(list.Find("new"), 4u);
