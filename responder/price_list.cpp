@@ -268,6 +268,10 @@ void TPriceList::Assign(std::vector<TPriceRow> rows) {
   list.rows_.reserve(rows.size());
   for (const TPriceRow& row : rows)
     list.rows_.push_back(list.store(row.Code, row.Line1, row.Line2));
+  // The strings go before the layout copies the store again: less memory at
+  // the peak, and no block of the layout's above them in the heap, where it
+  // would keep the heap from shrinking once they are freed.
+  std::vector<TPriceRow>().swap(rows);
   list.rebuildIndex();
   *this = std::move(list);
 }
