@@ -919,7 +919,10 @@ int main(int argc, char** argv) {
   try {
     std::vector<int> cpus = allowedCpus();
     std::string cpuText;
-    for (int cpu : cpus) cpuText += (cpuText.empty() ? "" : ",") + std::to_string(cpu);
+    for (int cpu : cpus) {
+      if (!cpuText.empty()) cpuText += ',';
+      cpuText += std::to_string(cpu);
+    }
     std::printf(
         "bench_exchange: %.2f s per figure in %d round(s), warm-up %.2f s per round; CPUs %s; load "
         "%.2f\n\n",

@@ -197,6 +197,13 @@ int setsockopt(SOCKET s, int level, int name, int value) {
   return 0;
 }
 
+int setReceiveTimeout(SOCKET s, uint32_t timeoutMs) {
+  if (int e = injected("setsockopt")) return fail(e);
+  timeval limit = splitTimeout(timeoutMs);
+  if (::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) < 0) return fail(errno);
+  return 0;
+}
+
 int getsockname(SOCKET s, sockaddr_in* address) {
   socklen_t length = sizeof *address;
   if (::getsockname(s, reinterpret_cast<sockaddr*>(address), &length) < 0) return fail(errno);

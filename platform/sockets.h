@@ -60,6 +60,9 @@ int recvfrom(SOCKET s, void* buffer, int length, int flags, sockaddr_in* from);
 int recvBatch(SOCKET s, mmsghdr* messages, int count);
 int shutdown(SOCKET s, int how);  // SD_RECEIVE 0, SD_SEND 1, SD_BOTH 2
 int setsockopt(SOCKET s, int level, int name, int value);
+// SO_RCVTIMEO: a blocking read waits at most timeoutMs (0: without limit),
+// then fails with 10035.
+int setReceiveTimeout(SOCKET s, uint32_t timeoutMs);
 int getsockname(SOCKET s, sockaddr_in* address);
 int getpeername(SOCKET s, sockaddr_in* address);
 // The pending error of a socket (SO_ERROR) as a Windows Sockets number, 0 for none.

@@ -48,24 +48,29 @@ void waitReady(ws::SOCKET socket, bool forWrite, std::chrono::steady_clock::time
 
 }  // namespace
 
-void TCustomClient::waitReadable(Clock::time_point until) {
-  waitReady(socket_, false, until);
-}
-
 void TCustomClient::waitWritable(Clock::time_point until) {
   waitReady(socket_, true, until);
 }
 
+// The socket blocks: a reply is waited for in the read itself, bounded by
+// the socket's receive timeout, one call where a wait and a read would be
+// two. The timeout is set again only when what is left of the wait differs
+// from it, which the first read of a reply does not.
 template <class Read>
 int TCustomClient::readReply(Clock::time_point until, Read read) {
-  if (lookFirst_ || ++sinceLook_ >= 16) {
-    sinceLook_ = 0;
-    int count = read(MSG_DONTWAIT);
-    lookFirst_ = count >= 0 || ws::WSAGetLastError() != ws::WSAEWOULDBLOCK;
-    if (lookFirst_) return count;
+  for (;;) {
+    // A wait that has run out still looks at the socket once.
+    uint32_t left = millisecondsLeft(until);
+    if (left != 0 && left != receiveTimeout_) {
+      if (ws::setReceiveTimeout(socket_, left) != 0) RaiseLastSocketError();
+      receiveTimeout_ = left;
+    }
+    int count = read(left ? 0 : MSG_DONTWAIT);
+    if (count >= 0) return count;
+    int error = ws::WSAGetLastError();
+    if (error == ws::WSAEWOULDBLOCK) raiseNoConnection();
+    if (error != ws::WSAEINTR) RaiseLastSocketError(error);
   }
-  waitReadable(until);
-  return read(0);
 }
 
 std::string TCustomClient::Receive() {
@@ -108,7 +113,9 @@ void TCustomClient::Send(std::string_view bytes) {
   Clock::time_point until = deadline();
   size_t offset = 0;
   while (offset < bytes.size()) {
-    int sent = ws::send(socket_, bytes.data() + offset, static_cast<int>(bytes.size() - offset), 0);
+    // The socket blocks for reads; a send must not wait past the deadline.
+    int sent = ws::send(socket_, bytes.data() + offset, static_cast<int>(bytes.size() - offset),
+                        MSG_DONTWAIT);
     if (sent < 0) {
       if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) RaiseLastSocketError();
       waitWritable(until);
@@ -146,6 +153,7 @@ void TTCPClient::Open() {
   ws::SOCKET s = ws::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == ws::INVALID_SOCKET) RaiseLastSocketError();
   socket_ = s;
+  receiveTimeout_ = 0;
   try {
     if (ws::setNonBlocking(s, true) != 0) RaiseLastSocketError();
     if (ws::WSAAsyncSelect(s, window_.get(), WM_CLIENT_NOTIFY, FD_CLOSE) != 0)
@@ -155,6 +163,8 @@ void TTCPClient::Open() {
     waitWritable(deadline());
     // A refused or failed connect also ends the wait (the exception set).
     if (int error = ws::socketError(s)) RaiseLastSocketError(error);
+    // Connected: reads wait in the call (sends still do not).
+    if (ws::setNonBlocking(s, false) != 0) RaiseLastSocketError();
   } catch (...) {
     ws::closesocket(s);
     socket_ = ws::INVALID_SOCKET;
@@ -201,7 +211,6 @@ void TTCPClient::closeConnection(bool raiseOnTimeout) {
 std::string TTCPClient::receiveUntil(Clock::time_point until) {
   int count = readReply(
       until, [this](int flags) { return ws::recv(socket_, buffer_, sizeof buffer_, flags); });
-  if (count < 0) RaiseLastSocketError();
   if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
   // The terminal closed the connection: nothing more can come on it.
   closeConnection(false);
@@ -227,13 +236,13 @@ void TUDPClient::Open() {
   sockaddr_in address = resolve();
   ws::SOCKET s = ws::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s == ws::INVALID_SOCKET) RaiseLastSocketError();
-  if (ws::setNonBlocking(s, true) != 0 ||
-      (ws::connect(s, address) != 0 && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK)) {
+  if (ws::connect(s, address) != 0) {
     int error = ws::WSAGetLastError();
     ws::closesocket(s);
     RaiseLastSocketError(error);
   }
   socket_ = s;
+  receiveTimeout_ = 0;
 }
 
 void TUDPClient::Close() {
@@ -250,7 +259,6 @@ std::string TUDPClient::receiveUntil(Clock::time_point until) {
     int count = readReply(until, [this](int flags) {
       return ws::recvfrom(socket_, buffer_, sizeof buffer_, flags, nullptr);
     });
-    if (count < 0) RaiseLastSocketError();
     if (count > 0) return std::string(buffer_, static_cast<size_t>(count));
   }
 }

@@ -71,15 +71,12 @@ class TCustomClient : public IClientTransport {
   // neither); the TCP protocol entry serves both transports.
   sockaddr_in resolve() const;
   Clock::time_point deadline() const { return Clock::now() + std::chrono::milliseconds(timeout_); }
-  // Raising waits up to a deadline: running out gives -1, a failure a socket error.
-  void waitReadable(Clock::time_point until);
+  // A raising wait up to a deadline: running out gives -1, a failure a socket error.
   void waitWritable(Clock::time_point until);
   // One block by the deadline.
   virtual std::string receiveUntil(Clock::time_point until) = 0;
-  // read(flags) into buffer_, waiting for the socket by the deadline. A reply
-  // already there is taken without the wait; whether to look for one first
-  // follows the last reply, so a terminal that never answers that quickly
-  // costs no call more (every 16th reply looks again).
+  // read(flags) into buffer_ by the deadline; raises -1 when it passes
+  // first, a socket error for a failed read.
   template <class Read>
   int readReply(Clock::time_point until, Read read);
   // Reads and drops what the socket holds without waiting; false when a
@@ -91,8 +88,8 @@ class TCustomClient : public IClientTransport {
   std::string address_;
   uint32_t timeout_ = 100;
   Clock::time_point replyDeadline_{};
-  bool lookFirst_ = true;
-  int sinceLook_ = 0;
+  // The receive timeout set on the socket, in whole milliseconds (0: none).
+  uint32_t receiveTimeout_ = 0;
   char buffer_[2048];
 };
 

@@ -79,6 +79,42 @@ TEST(UDPClient, DatagramsThatAreNoReplyDoNotExtendTheWait) {
   EXPECT_LT(elapsed, 2500u) << "one timeout of 300 ms, not one per datagram";
 }
 
+TEST(UDPClient, EachWaitFollowsTheTimeoutInForceThen) {
+  test::UdpPeer peer;
+  TUDPClient client;
+  aim(client, peer.port, 100);
+  // The socket's receive timeout is that of the first wait: a longer one set
+  // afterwards waits longer, a shorter one shorter again.
+  auto wait = [&](uint32_t timeout, int replyAfterMs) {
+    client.SetTimeout(timeout);
+    client.Send("\xBB");
+    EXPECT_EQ(peer.receive(), "\xBB");
+    std::thread late([&] {
+      ::usleep(static_cast<useconds_t>(replyAfterMs) * 1000);
+      peer.reply("late");
+    });
+    uint32_t start = GetTickCount();
+    ResultOf r = outcome([&] { EXPECT_EQ(client.Receive(), "late"); });
+    uint32_t elapsed = GetTickCount() - start;
+    late.join();
+    client.DiscardPending();
+    return std::pair(r.code, elapsed);
+  };
+  EXPECT_EQ(wait(100, 300).first, -1);
+  EXPECT_EQ(wait(2000, 300).first, 0) << "the timeout set anew";
+  auto [code, elapsed] = wait(100, 600);
+  EXPECT_EQ(code, -1);
+  EXPECT_LT(elapsed, 500u);
+  // A receive timeout the system refuses is a socket error, not a wait
+  // without limit.
+  client.SetTimeout(700);
+  client.Send("\xBB");
+  ws::setFaultHook([](const char* call) { return std::string(call) == "setsockopt" ? EINVAL : 0; });
+  ResultOf refused = outcome([&] { client.Receive(); });
+  ws::setFaultHook(nullptr);
+  EXPECT_EQ(refused.text.substr(0, 16), "10022, WSAEINVAL");
+}
+
 TEST(UDPClient, NothingIsOpenedForAnEmptySendOrABadPort) {
   TUDPClient client;
   client.SetAddress("127.0.0.1");
