@@ -395,7 +395,9 @@ void TPriceList::layOut() {
     row.offset = offset;
   };
   std::vector<bool> moved(rows_.size());
-  anchors_.assign((slots_.size() >> kAnchorShift) + 1, 0);
+  // One anchor per group of slots (a small table is one group) and the end.
+  const size_t groups = (slots_.size() + (size_t{1} << kAnchorShift) - 1) >> kAnchorShift;
+  anchors_.assign(groups + 1, 0);
   // The rows are read in a random order: their records and bytes are asked
   // for some slots ahead, so that many of the reads wait together.
   constexpr size_t kAhead = 16;
