@@ -201,7 +201,9 @@ void TTCPClient::closeConnection(bool raiseOnTimeout) {
       if (raiseOnTimeout) RaiseLastSocketError();
       return;
     }
-    if (ws::recv(socket_, buffer_, sizeof buffer_, 0) <= 0) {
+    // Without waiting: the socket blocks, and a readiness that brings no
+    // data (urgent data alone) must not hold the close.
+    if (ws::recv(socket_, buffer_, sizeof buffer_, MSG_DONTWAIT) <= 0) {
       ws::shutdown(socket_, 2);
       return;
     }

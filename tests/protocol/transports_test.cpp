@@ -234,6 +234,27 @@ TEST(TCPClient, AnUnacknowledgedShutdownRaisesButStillDisconnects) {
   ::close(peer);
 }
 
+TEST(TCPClient, UrgentDataAloneDoesNotHoldTheClose) {
+  test::TcpListener listener;
+  TTCPClient client;
+  aim(client, listener.port, 1000);
+  client.Open();
+  int peer = listener.accept();
+  ::send(peer, "!", 1, MSG_OOB);  // ready to read, with nothing to read
+  ::usleep(20000);
+  std::atomic<bool> closed{false};
+  std::thread closing([&] {
+    outcome([&] { client.Close(); });
+    closed = true;
+  });
+  for (int i = 0; i < 100 && !closed; ++i) ::usleep(10000);
+  bool quick = closed;
+  ::close(peer);  // ends a close that still waits, so that the test ends either way
+  closing.join();
+  EXPECT_TRUE(quick) << "the close waited for data that never came";
+  EXPECT_FALSE(client.Connected());
+}
+
 TEST(Transports, DestroyingOpenTransportsLeaksNoDescriptor) {
   MessageLoop::current();
   test::TcpListener listener;
