@@ -177,6 +177,13 @@ TPriceRow TPriceList::Rows(size_t row) const {
           std::string(cell(r, pcLine2))};
 }
 
+// A row's form in a store: its cells one after another, a ';' between them.
+template <class Text>
+static void appendCells(Text& to, std::string_view code, std::string_view line1,
+                        std::string_view line2) {
+  to.append(code).append(1, ';').append(line1).append(1, ';').append(line2);
+}
+
 TPriceList::Row TPriceList::store(std::string_view code, std::string_view line1,
                                   std::string_view line2) {
   size_t size = code.size() + line1.size() + line2.size() + 2;
@@ -190,7 +197,7 @@ TPriceList::Row TPriceList::store(std::string_view code, std::string_view line1,
   row.sizes[pcCode] = static_cast<uint32_t>(code.size());
   row.sizes[pcLine1] = static_cast<uint32_t>(line1.size());
   row.sizes[pcLine2] = static_cast<uint32_t>(line2.size());
-  store_.append(code).append(1, ';').append(line1).append(1, ';').append(line2);
+  appendCells(store_, code, line1, line2);
   return row;
 }
 
@@ -387,11 +394,7 @@ void TPriceList::layOut() {
   laid.reserve(size);
   auto move = [&](Row& row) {
     auto offset = static_cast<uint32_t>(laid.size());
-    laid.append(cell(row, pcCode))
-        .append(1, ';')
-        .append(cell(row, pcLine1))
-        .append(1, ';')
-        .append(cell(row, pcLine2));
+    appendCells(laid, cell(row, pcCode), cell(row, pcLine1), cell(row, pcLine2));
     row.offset = offset;
   };
   std::vector<bool> moved(rows_.size());

@@ -40,16 +40,12 @@ uint32_t millisecondsLeft(std::chrono::steady_clock::time_point until) {
   return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
 }
 
-void waitReady(ws::SOCKET socket, bool forWrite, std::chrono::steady_clock::time_point until) {
-  int ready = ws::waitReady(socket, forWrite, millisecondsLeft(until));
-  if (ready < 0) RaiseLastSocketError();
-  if (ready == 0) raiseNoConnection();
-}
-
 }  // namespace
 
 void TCustomClient::waitWritable(Clock::time_point until) {
-  waitReady(socket_, true, until);
+  int ready = ws::waitReady(socket_, true, millisecondsLeft(until));
+  if (ready < 0) RaiseLastSocketError();
+  if (ready == 0) raiseNoConnection();
 }
 
 // The socket blocks: a reply is waited for in the read itself, bounded by
