@@ -27,7 +27,9 @@ TClient::~TClient() {
 
 void TClients::added(TClient* client) {
   byId_[client->ID()] = client;
-  bySocket_.try_emplace(client->Socket(), client);
+  SocketClients& users = bySocket_[client->Socket()];
+  if (!users.first) users.first = client;
+  ++users.count;
   Touch(client);
 }
 
@@ -49,19 +51,27 @@ void TClients::itemRemoved(TClient* client) {
   byId_.erase(client->ID());
   unlink(client);
   auto found = bySocket_.find(client->Socket());
-  if (found == bySocket_.end() || found->second != client) return;
-  bySocket_.erase(found);
+  if (found == bySocket_.end()) return;
+  SocketClients& users = found->second;
+  if (--users.count == 0) {
+    // A connection's only client: no list walk, so that thousands of
+    // terminals leaving at once do not cost each other.
+    bySocket_.erase(found);
+    return;
+  }
+  if (users.first != client) return;
   // Another client on the same socket (UDP) takes its place: the first one.
+  users.first = nullptr;
   for (TClient* other : *this)
     if (other != client && other->Socket() == client->Socket()) {
-      bySocket_.emplace(other->Socket(), other);
+      users.first = other;
       break;
     }
 }
 
 TClient* TClients::ClientBySocket(ws::SOCKET socket) const {
   auto found = bySocket_.find(socket);
-  return found == bySocket_.end() ? nullptr : found->second;
+  return found == bySocket_.end() ? nullptr : found->second.first;
 }
 
 TClient* TClients::ClientByID(int32_t id) const {

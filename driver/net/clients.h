@@ -62,8 +62,13 @@ class TClients : public OwnedList<TClient> {
   void added(TClient* client);
   void unlink(TClient* client);
   std::unordered_map<int32_t, TClient*> byId_;
-  // The first client of each socket (under UDP every client shares one).
-  std::unordered_map<ws::SOCKET, TClient*> bySocket_;
+  // The first client of each socket (under UDP every client shares one) and
+  // how many clients the socket has.
+  struct SocketClients {
+    TClient* first = nullptr;
+    uint32_t count = 0;
+  };
+  std::unordered_map<ws::SOCKET, SocketClients> bySocket_;
   TClient* newest_ = nullptr;
   TClient* oldest_ = nullptr;
 };

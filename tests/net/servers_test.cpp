@@ -420,5 +420,22 @@ TEST(Lists, IDsComeFromTwoProcessWideCounters) {
   EXPECT_GT(z->ID(), y == nullptr ? 0 : 0);
 }
 
+TEST(Lists, ASharedSocketPassesToItsNextClient) {
+  TClients clients;
+  auto* first = new TClient(&clients, 7, test::loopback(1));
+  auto* own = new TClient(&clients, 8, test::loopback(2));
+  auto* second = new TClient(&clients, 7, test::loopback(3));
+  auto* third = new TClient(&clients, 7, test::loopback(4));
+  delete second;  // not the socket's first: it keeps its client
+  EXPECT_EQ(clients.ClientBySocket(7), first);
+  delete first;
+  EXPECT_EQ(clients.ClientBySocket(7), third);
+  delete third;
+  EXPECT_EQ(clients.ClientBySocket(7), nullptr);
+  EXPECT_EQ(clients.ClientBySocket(8), own);
+  delete own;
+  EXPECT_EQ(clients.ClientBySocket(8), nullptr);
+}
+
 }  // namespace
 }  // namespace mirelo
