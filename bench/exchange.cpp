@@ -10,7 +10,8 @@
 // Both ends are pinned: a loopback round trip costs several times more when
 // the two threads sit on different CPUs, so only figures of one placement
 // taken in the same run compare. Driver and plain runs alternate in rounds so
-// that drift and the builds of others on this machine hit both alike.
+// that drift and the builds of others on this machine hit both alike; each
+// rate is the median of its rounds.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -58,11 +59,19 @@ constexpr uint32_t kDriverTimeoutMs = 1000;
 constexpr int kSetupLimitMs = 2000;
 
 struct Options {
-  double seconds = 1.0;  // measured time of each figure, split over the rounds
-  int rounds = 2;
+  double seconds = 1.5;  // measured time of each figure, split over the rounds
+  int rounds = 3;
   double warmup = 0.05;  // unmeasured lead-in of every round
   int part = 0;          // 0: both parts
 };
+
+// The middle value; of an even count, the mean of the two middle ones.
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
 
 [[noreturn]] void failSystem(const char* what) {
   throw std::system_error(errno, std::generic_category(), what);
@@ -386,12 +395,16 @@ double threadCpuSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
+// A figure's rounds: its rate is their median, so that one round that the
+// machine's other work hit does not move it.
 struct Tally {
-  uint64_t count = 0;
-  double seconds = 0;
+  std::vector<double> rates;
   uint64_t cpuCount = 0;  // exchanges or answers over which cpuSeconds was taken
   double cpuSeconds = 0;
-  double rate() const { return seconds > 0 ? static_cast<double>(count) / seconds : 0; }
+  void addRound(uint64_t count, double seconds) {
+    rates.push_back(seconds > 0 ? static_cast<double>(count) / seconds : 0);
+  }
+  double rate() const { return median(rates); }
   double cpuMicroseconds() const {
     return cpuCount ? cpuSeconds * 1e6 / static_cast<double>(cpuCount) : 0;
   }
@@ -413,8 +426,7 @@ void runExchanges(const std::function<void()>& exchange, const Options& options,
     ++count;
     now = Clock::now();
   } while (now < end);
-  tally.count += count;
-  tally.seconds += secondsBetween(measured, now);
+  tally.addRound(count, secondsBetween(measured, now));
   tally.cpuCount += count;
   tally.cpuSeconds += threadCpuSeconds() - cpu;
 }
@@ -709,8 +721,7 @@ ServerRow measureServer(int terminals, const Placement& placement, const Options
   ServerRow row{terminals, placement.name(), {}, {}};
   double slice = options.seconds / options.rounds;
   auto add = [](Tally& tally, const LoadResult& result) {
-    tally.count += result.answers;
-    tally.seconds += result.seconds;
+    tally.addRound(result.answers, result.seconds);
     tally.cpuCount += result.serverAnswers;
     tally.cpuSeconds += result.serverCpuSeconds;
   };
@@ -746,8 +757,9 @@ void raiseDescriptorLimit(rlim_t wanted) {
 void usage(FILE* out) {
   std::fprintf(out,
                "usage: bench_exchange [--seconds S] [--rounds N] [--part 1|2|3] [--quick]\n"
-               "  --seconds S  measured time of each figure (default 1)\n"
-               "  --rounds N   driver and plain runs alternate N times per figure (default 2)\n"
+               "  --seconds S  measured time of each figure (default 1.5)\n"
+               "  --rounds N   driver and plain runs alternate N times per figure; a rate is\n"
+               "               the median of its rounds' (default 3)\n"
                "  --part P     only part 1 (client exchange), 2 (server answers) or 3 (firmware)\n"
                "  --quick      short smoke run (0.2 s, one round)\n");
 }
@@ -886,10 +898,6 @@ void printFirmwarePart(const std::vector<int>& cpus) {
   }
   unlink(pattern);
   unpinCurrentThread(cpus);
-  auto median = [](std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-  };
   double d = median(driverSeconds), p = median(plainSeconds);
   double pause = std::chrono::duration<double>(TCustomDriver::ProgrammingModePause).count();
   std::printf(
@@ -933,8 +941,9 @@ int main(int argc, char** argv) {
     if (options.part == 0) std::printf("\n");
     if (options.part == 0 || options.part == 3) printFirmwarePart(cpus);
     std::printf(
-        "\nratio = driver / plain in the same run and placement; goal for part 1: >= 0.90 (on one "
-        "CPU)\n");
+        "\nrates: medians of the rounds; ratio = driver / plain in the same run and placement; "
+        "goal "
+        "for part 1: >= 0.90 (on one CPU)\n");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_exchange: %s\n", ansiToUtf8(e.what()).c_str());
     return 1;
