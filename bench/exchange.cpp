@@ -758,8 +758,8 @@ void usage(FILE* out) {
   std::fprintf(out,
                "usage: bench_exchange [--seconds S] [--rounds N] [--part 1|2|3] [--quick]\n"
                "  --seconds S  measured time of each figure (default 1.5)\n"
-               "  --rounds N   driver and plain runs alternate N times per figure; a rate is\n"
-               "               the median of its rounds' (default 3)\n"
+               "  --rounds N   driver and plain runs alternate N times per figure; each rate\n"
+               "               is the median of the rounds' rates (default 3)\n"
                "  --part P     only part 1 (client exchange), 2 (server answers) or 3 (firmware)\n"
                "  --quick      short smoke run (0.2 s, one round)\n");
 }
@@ -941,9 +941,8 @@ int main(int argc, char** argv) {
     if (options.part == 0) std::printf("\n");
     if (options.part == 0 || options.part == 3) printFirmwarePart(cpus);
     std::printf(
-        "\nrates: medians of the rounds; ratio = driver / plain in the same run and placement; "
-        "goal "
-        "for part 1: >= 0.90 (on one CPU)\n");
+        "\nrates: medians of the rounds; ratio = driver / plain in the same run and placement;\n"
+        "goal for part 1: >= 0.90 (on one CPU)\n");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_exchange: %s\n", ansiToUtf8(e.what()).c_str());
     return 1;
