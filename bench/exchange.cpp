@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "driver/protocol/custom_driver.h"
+#include "median.h"
 #include "platform/cp1251.h"
 #include "platform/message_loop.h"
 #include "tools/termsim/termsim.h"
@@ -64,14 +65,6 @@ struct Options {
   double warmup = 0.05;  // unmeasured lead-in of every round
   int part = 0;          // 0: both parts
 };
-
-// The middle value; of an even count, the mean of the two middle ones.
-double median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
 
 [[noreturn]] void failSystem(const char* what) {
   throw std::system_error(errno, std::generic_category(), what);

@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "kavrin_service.h"
+#include "median.h"
 #include "mirelo/vistel.h"
 #include "platform/cp1251.h"
 #include "responder/price_list.h"
@@ -113,12 +114,6 @@ sockaddr_in loopback(uint16_t port) {
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return address;
-}
-
-double median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 // ---- the plain server ----
